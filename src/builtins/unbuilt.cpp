@@ -1,0 +1,47 @@
+// Builtins whose layers are still to come report "not available" (error
+// 31) with their name.  Each definition here goes away when its builtin
+// family gets its own source.
+#include "builtins/builtins.h"
+#include "session/diag.h"
+
+namespace vek {
+
+namespace {
+int unavailable(char** argv) {
+  shell_error(VEK_ERR(kErrUnavailable), argv[0]);
+  return 1;
+}
+}  // namespace
+
+int bi_test(int, char** argv) { return unavailable(argv); }
+int bi_let(int, char** argv) { return unavailable(argv); }
+int bi_array(int, char** argv) { return unavailable(argv); }
+int bi_cat(int, char** argv) { return unavailable(argv); }
+int bi_line(int, char** argv) { return unavailable(argv); }
+int bi_wc(int, char** argv) { return unavailable(argv); }
+int bi_tee(int, char** argv) { return unavailable(argv); }
+int bi_rel(int, char** argv) { return unavailable(argv); }
+int bi_crc(int, char** argv) { return unavailable(argv); }
+int bi_tr(int, char** argv) { return unavailable(argv); }
+int bi_cut(int, char** argv) { return unavailable(argv); }
+int bi_grep(int, char** argv) { return unavailable(argv); }
+int bi_expr(int, char** argv) { return unavailable(argv); }
+int bi_read(int, char** argv) { return unavailable(argv); }
+int bi_readl(int, char** argv) { return unavailable(argv); }
+int bi_seek(int, char** argv) { return unavailable(argv); }
+int bi_catv(int, char** argv) { return unavailable(argv); }
+int bi_cd(int, char** argv) { return unavailable(argv); }
+int bi_sum(int, char** argv) { return unavailable(argv); }
+int bi_base(int, char** argv) { return unavailable(argv); }
+int bi_list(int, char** argv) { return unavailable(argv); }
+int bi_move(int, char** argv) { return unavailable(argv); }
+int bi_remove(int, char** argv) { return unavailable(argv); }
+int bi_copy(int, char** argv) { return unavailable(argv); }
+int bi_mkdirs(int, char** argv) { return unavailable(argv); }
+int bi_fstat(int, char** argv) { return unavailable(argv); }
+int bi_ctime(int, char** argv) { return unavailable(argv); }
+int bi_systime(int, char** argv) { return unavailable(argv); }
+int bi_mktemp(int, char** argv) { return unavailable(argv); }
+int bi_sortl(int, char** argv) { return unavailable(argv); }
+
+}  // namespace vek

@@ -1,0 +1,151 @@
+// execute_command: decides whether a simple command is an executor
+// builtin, a builtin with its own handler, a shell function, a line for
+// the system command interpreter or an external program.
+#include "core/exec.h"
+
+#include "builtins/builtins.h"
+#include "core/classes.h"
+#include "core/exec_builtins.h"
+#include "core/lists.h"
+#include "core/shell.h"
+#include "core/words.h"
+#include "io/fdio.h"
+#include "proc/tempfiles.h"
+#include "session/diag.h"
+#include "session/input.h"
+#include "support/strings.h"
+#include "vars/varstore.h"
+
+namespace vek {
+
+std::array<std::int64_t, kFunctionSlots> function_offset{};
+std::array<int, kFunctionSlots> function_length{};
+std::int64_t function_file_end = 0;
+
+namespace {
+
+void trace_words(int argc, char** words) {
+  sys_write(2, "+ ");
+  for (int i = 0; i < argc; ++i) {
+    sys_write(2, words[i], static_cast<long>(str_len(words[i])));
+    sys_write(2, i + 1 < argc ? " " : "\r\n");
+  }
+}
+
+bool has_backslash(const char* w) {
+  for (; *w; ++w)
+    if (*w == '\\') return true;
+  return false;
+}
+
+// A drive change such as "C:", or a word of at least two upper-case
+// letters: such commands go to the system command interpreter.
+bool is_system_word(const char* w) {
+  if (w[0] >= 'A' && w[0] <= 'Z' && w[1] == ':' && w[2] == 0) return true;
+  int n = 0;
+  for (; w[n]; ++n)
+    if (w[n] < 'A' || w[n] > 'Z') return false;
+  return n >= 2;
+}
+
+// Moves the function file's read descriptor back on every way out.
+struct FunctionFilePosition {
+  std::int64_t saved;
+  FunctionFilePosition() : saved(plat::lseek(func_read_fd, 0, plat::kSeekCur)) {}
+  ~FunctionFilePosition() {
+    if (saved >= 0) plat::lseek(func_read_fd, saved, plat::kSeekSet);
+  }
+};
+
+void copy_name(std::array<char, 36>& dst, const char* name) {
+  std::size_t n = 0;
+  while (name[n] && n + 1 < dst.size()) {
+    dst[n] = name[n];
+    ++n;
+  }
+  dst[n] = 0;
+}
+
+}  // namespace
+
+void trace_assignment(const char* name, int count, char** words) {
+  sys_write(2, "+ ");
+  sys_write(2, name, static_cast<long>(str_len(name)));
+  sys_write(2, "=");
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) sys_write(2, " ");
+    sys_write(2, words[i], static_cast<long>(str_len(words[i])));
+  }
+  sys_write(2, "\r\n");
+}
+
+int run_body(const char* name, int slot, unsigned mode, int start, int pos) {
+  copy_name(prepared.function_name, name);
+  FunctionFilePosition keep;
+  prepared.body_offset = function_offset[static_cast<std::size_t>(slot)];
+  prepared.body_length = function_length[static_cast<std::size_t>(slot)];
+  sys_lseek(func_read_fd, prepared.body_offset, plat::kSeekSet);
+  return run_source(nullptr, start, pos, mode);
+}
+
+void call_function(const char* name, int slot, int argc, char** operands, int start, int pos) {
+  prepared.param_count = argc;
+  prepared.params = operands;
+  prepared.param0 = input.param0;
+  // A return code ends the body here; $? is what return or the last
+  // command set.
+  run_body(name, slot, kModeBody | kModeParams, start, pos);
+}
+
+int execute_command(int kind, int end, int start, int pos) {
+  arg_slots[static_cast<std::size_t>(end)] = nullptr;
+  char** words = &arg_slots[static_cast<std::size_t>(start)];
+  const int argc = end - start;
+  if (opt('x') && skip_flags == 0 && argc > 0) trace_words(argc, words);
+
+  if (kind == 0) return 0;  // the word `function` is ignored
+  if (kind == 1) {
+    // time: run the rest of the list and report the elapsed seconds.
+    std::int64_t t0 = plat::time_now();
+    CommandRecord rest{end, pos, 0};
+    int r = run_list(rest);
+    if (r < 256) push_back();
+    if (skip_flags == 0) format_out(2, "%ld\r\n", static_cast<std::int32_t>(plat::time_now() - t0));
+    return 0;
+  }
+  if (argc == 0) return 0;
+  const char* word = words[0];
+
+  int executor_index = -1;
+  if (!has_backslash(word) && kind == -1) {
+    int found = lookup_command(word);
+    int cls = found < 0 ? 0 : command_class(found);
+    if (cls == kClassExecutor) {
+      executor_index = command_index(found);
+    } else if (cls == kClassBuiltin) {
+      if (skip_flags != 0) return 0;
+      int index = command_index(found);
+      last_status = builtin_handlers[index](argc, words);
+      return 0;
+    } else {
+      VarRecord* fn = name_check(word) ? varop(&global_store, 'R', kFunc, word, nullptr, 0, nullptr) : nullptr;
+      if (fn != nullptr) {
+        if (skip_flags != 0) return 0;
+        int slot = fn->int_value();
+        call_function(word, slot, argc - 1, words + 1, end + 1, pos);
+        return 0;
+      }
+      if (is_system_word(word)) executor_index = kSystemLine;
+    }
+  }
+  if (executor_index < 0) {
+    if (skip_flags != 0) return 0;
+    // External programs are started by the process layer; until it is
+    // there no file can be found to run.
+    shell_error(VEK_ERR(kErrNotFound), word);
+    return 0;
+  }
+  return run_executor_builtin(executor_index, argc, words, end, pos);
+}
+
+}  // namespace vek

@@ -1,0 +1,58 @@
+// The places where constructs of later layers plug into the scanner and
+// the command-list loops: compound commands, redirections, pipelines,
+// substitutions, groups, arithmetic, labels and function definitions.
+#pragma once
+
+namespace vek {
+
+struct WordScan;
+
+// Compound starter (class 2) called as soon as its word is read.
+int run_compound(int index, int idx, int pos);
+// Loop or case header (class 3) called when the header line ends.
+int run_header(int index, int end, int start, int pos);
+
+// A single '|' between pipeline stages (c is the character after it).
+void pipeline_stage_begin(int c);
+// Undoes the redirections of the command that just ran.
+void undo_redirections();
+// Applies one redirection text (operator and target).
+void apply_redirection(char* text, bool temporary);
+
+// Receives the output of a command substitution for the word being
+// scanned.
+class SubstitutionOutput {
+ public:
+  virtual void append(const char* text, int n) = 0;
+
+ protected:
+  ~SubstitutionOutput() = default;
+};
+
+// $(...) or `...`: runs the command lists up to the closing character and
+// hands their output to `out`.  The nested commands use the argument
+// area from slot `start` and byte `pos` on.
+void command_substitution_run(int closing, SubstitutionOutput& out, int start, int pos);
+
+// The here-document collected for the command being read.
+struct HeredocState {
+  bool pending = false;
+  long long start = 0;   // position in the substitution file
+  long long length = 0;
+};
+extern HeredocState heredoc;
+
+// Output base of integer variables that have none of their own.
+extern int default_output_base;
+// ( ... ): runs the collected group text in a child interpreter.
+void run_group(char* text);
+// ((...)) and $((...)): evaluates the expression text.
+int arithmetic_evaluate(const char* text);
+
+// name: at the start of a command (not while skipping the result is the
+// same: the label is recorded).
+void define_label(const char* name);
+// name() followed by the body.
+void define_function(const char* name);
+
+}  // namespace vek

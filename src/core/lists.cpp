@@ -1,0 +1,371 @@
+// The four nested loops that turn input text into executed commands:
+// run_source, run_list, run_pipeline and collect_command.
+#include "core/lists.h"
+
+#include <climits>
+
+#include "core/classes.h"
+#include "core/exec.h"
+#include "core/hooks.h"
+#include "core/shell.h"
+#include "core/words.h"
+#include "io/fdio.h"
+#include "proc/tempfiles.h"
+#include "session/diag.h"
+#include "session/input.h"
+#include "support/strings.h"
+#include "vars/special.h"
+#include "vars/varstore.h"
+
+namespace vek {
+
+std::array<char*, kArgSlots> arg_slots{};
+std::array<char, kWordBufferSize> word_buf{};
+
+namespace {
+
+// Prepares the reader state of a new source.
+void begin_source(const char* name, unsigned mode, unsigned char* buffer,
+                  std::array<VarRecord, kLocalRecords>& locals, const InputState& outer) {
+  bool body = (mode & kModeBody) != 0;
+  input.fd = -1;
+  input.position_unknown = true;
+  input.read_limit = 0;
+  input.redirection_count = 0;
+  input.loop_depth = input.break_count = input.continue_count = 0;
+  input.cond_depth = input.goend_count = 0;
+  input.global_counter = 0;
+  input.goto_label = nullptr;
+  input.mode = mode;
+  input.body_offset = 0;
+  input.fill_position = 0;
+  input.compound_work.fill(0);
+  input.string_text = nullptr;
+  input.string_length = 0;
+  if (!body) input.script_name[0] = 0;
+  if (body) {
+    input.fd = func_read_fd;
+    input.function_name = prepared.function_name;
+    input.body_offset = prepared.body_offset;
+    input.fill_position = prepared.body_offset;
+    input.position_unknown = false;
+    input.read_limit = prepared.body_length;
+  }
+  if (mode & (kModeBody | kModeParams)) {
+    input.param_count = prepared.param_count;
+    input.param0 = prepared.param0;
+    input.params = prepared.params;
+  }
+  local_store_open(input.local_store, locals);
+  if (body && !(outer.mode & kModeBody)) input.caller_store = const_cast<VarStore*>(&outer.local_store);
+  else if (!body) input.caller_store = nullptr;
+  input.buf = buffer;
+  input.rp = input.end = buffer;
+  if (name != nullptr) {
+    std::size_t n = 0;
+    while (name[n] && n + 1 < input.script_name.size()) {
+      input.script_name[n] = name[n];
+      ++n;
+    }
+    input.script_name[n] = 0;
+    std::array<char, 260> path{};
+    concat_strings_n(static_cast<int>(path.size()), path.data(), {name});
+    input.fd = sys_open(path.data(), plat::kRead | plat::kBinary);
+    input.mode |= kModeFile;
+  } else if (mode & kModeString) {
+    input.string_text = prepared.text;
+    input.string_length = prepared.text_length;
+    input.position_unknown = false;
+  } else if (mode & kModeConsole) {
+    input.fd = 0;
+  } else if (!body) {
+    input.fd = 0;
+  }
+}
+
+// After a compound command: a list operator or terminator ends the
+// (empty) command, anything else starts the next word.  Returns the
+// character to hand outward, or -1 to go on reading words.
+int after_compound(const CommandRecord& cmd, WordScan& ws, CollectResult* result) {
+  int c;
+  do {
+    c = next_char();
+  } while (word_blank_chars[static_cast<unsigned char>(c)]);
+  if (list_operator_chars[static_cast<unsigned char>(c)]) {
+    result->end = ws.idx;
+    result->start = cmd.start;
+    result->pos = ws.pos;
+    return c;
+  }
+  if (terminator_chars[static_cast<unsigned char>(c)] || (cmd.terminator != 0 && c == cmd.terminator)) return c;
+  push_back();
+  return -1;
+}
+
+}  // namespace
+
+int run_source(const char* name, int start, int pos, unsigned mode) {
+  const InputState saved = input;
+  std::array<unsigned char, kInputBufferSize> buffer;
+  std::array<VarRecord, kLocalRecords> locals;
+  struct Restore {
+    const InputState& saved;
+    ~Restore() {
+      if ((input.mode & kModeFile) && input.fd >= 0) plat::close(input.fd);
+      input = saved;
+    }
+  } restore{saved};
+
+  const bool console = name == nullptr && (mode & kModeConsole);
+  begin_source(name, mode, buffer.data(), locals, saved);
+  const InputState fresh = input;
+  CommandRecord cmd{start, pos, 0};
+  int r = kEndOfInput;
+  for (;;) {
+    try {
+      for (;;) {
+        command_line_count = 0;
+        r = run_list(cmd);
+        if (console) ++command_counter;
+        if (opt('t')) break;
+        if (r < kEndOfInput) continue;
+        if (!console) break;
+        if ((r >= kEndOfInput && r <= kClosingBase + 8) || ((mode & kModePrompt) && r == kReturn)) {
+          if (r == kEndOfInput && (opt('I') || opt('P'))) {
+            sys_write(2, "Benutze  exit\r\n");
+            --command_counter;
+            continue;
+          }
+          break;
+        }
+      }
+      break;
+    } catch (const TopLevelAbort&) {
+      // An interactive source starts again with a fresh buffer.
+      if (!console) throw;
+      if ((input.mode & kModeFile) && input.fd >= 0 && input.fd != fresh.fd) plat::close(input.fd);
+      input = fresh;
+      input.rp = input.end = input.buf;
+      skip_flags = 0;
+    } catch (const GotoRestart&) {
+      // The label search moved the reader: go on from there.
+      input.loop_depth = input.break_count = input.continue_count = 0;
+      input.cond_depth = input.goend_count = 0;
+    }
+  }
+  if (input.goto_label != nullptr) fatal_error(VEK_ERR(kErrLabel), input.goto_label);
+  if (r >= kClosingBase && r <= kClosingBase + 8) fatal_error(VEK_ERR(kErrSyntax), "Beginn der Syntax-Einheit fehlt");
+  return r;
+}
+
+int run_list(const CommandRecord& cmd) {
+  const unsigned remembered = skip_flags;
+  long pairing = 0;
+  int r;
+  for (;;) {
+    r = run_pipeline(cmd);
+    if (r >= kEndOfInput || r == cmd.terminator) {
+      if (r != kAndOr) break;
+      --pairing;
+    } else if (r != '&' && r != '|') {
+      break;
+    }
+    if (r == kAndOr) {
+      // After &|: skip the next command when the one before succeeded.
+      if (skip_flags == 0 && last_status == 0) {
+        skip_flags |= kSkipAndOr;
+        pairing = LONG_MAX;
+      }
+      continue;
+    }
+    if (pairing != 0) {
+      // The operator after an &| pair decides by which side ran.
+      if (!(skip_flags & kSkipList)) {
+        bool fits = (r == '&') == (pairing > 0);
+        if (!fits) skip_flags |= kSkipList;
+      }
+      pairing = 0;
+      skip_flags = (skip_flags & ~kSkipAndOr) | (remembered & kSkipAndOr);
+      continue;
+    }
+    if (skip_flags == 0) {
+      bool ok = last_status == 0;
+      if ((r == '&' && !ok) || (r == '|' && ok)) skip_flags |= kSkipList;
+    }
+  }
+  skip_flags = (skip_flags & ~(kSkipList | kSkipAndOr)) | (remembered & (kSkipList | kSkipAndOr));
+  return r;
+}
+
+int run_pipeline(const CommandRecord& cmd) {
+  for (;;) {
+    CollectResult res;
+    int r = collect_command(cmd, &res);
+    if (r >= kEndOfInput || (r != '&' && r != '|')) return r;
+    int c = next_char();
+    int kind = -1;
+    bool last = false;
+    if (c == r) {
+      last = true;  // && or ||
+    } else if (r == '&' && c == '|') {
+      last = true;
+      r = kAndOr;
+    } else {
+      if (c != '!' && !(c >= '1' && c <= '9')) push_back();
+      if (c == '&' || c == kEof) fatal_error(VEK_ERR(kErrSyntax), "(|& &) Kommando erwartet");
+      if (r == '&') {
+        kind = -9;
+        r = ';';
+        last = true;
+      } else if (skip_flags == 0) {
+        // Pipelines run through the pipe files, which the redirection
+        // layer manages.
+        pipeline_stage_begin(c);
+      }
+    }
+    if (skip_flags == 0 && res.end > res.start) {
+      if (!in_prompt) last_arg_count = res.end - res.start - 1;
+      int x = execute_command(kind, res.end, res.start, res.pos);
+      if (x >= 256) r = x;
+      if (input.redirection_count > 0) undo_redirections();
+    }
+    if (last || r >= 256) return r;
+  }
+}
+
+int collect_command(const CommandRecord& cmd, CollectResult* result) {
+  int c;
+  do {
+    c = next_char();
+  } while (leading_blank_chars[static_cast<unsigned char>(c)]);
+  if (c == ';') return c;
+  if (c == '&' || c == '|') fatal_error(VEK_ERR(kErrSyntax), "\"|&\": Kommando erwartet");
+  if (c == kEof) return c;
+  if (cmd.terminator != 0 && c == cmd.terminator) return c;
+  push_back();
+  command_ended_by_lf = false;
+
+  WordScan ws;
+  ws.idx = cmd.start;
+  ws.pos = cmd.pos;
+  ws.first_word_index = cmd.start;
+  ws.terminator = cmd.terminator;
+  ws.table = &first_word_table;
+  int header = -1;  // pending loop or case header handler
+  bool in_test = false;
+
+more_words:
+  for (;;) {
+    check_signal();
+    const int word_index = ws.idx;
+    const int word_pos = ws.pos;
+    const int assigns_before = ws.assignments;
+    scan_word(ws);
+
+    if (ws.assignments != assigns_before) {
+      // name=value: the value is the next word, several fields joined.
+      char* name = &word_buf[static_cast<std::size_t>(word_pos)];
+      ws.idx = word_index;  // the name takes no slot
+      const int value_index = ws.idx;
+      const ClassTable* saved_table = ws.table;
+      ws.table = &argument_table;
+      scan_word(ws);
+      ws.table = saved_table;
+      int count = ws.idx - value_index;
+      if (skip_flags == 0) {
+        if (!name_check(name)) fatal_error(VEK_ERR(kErrBadName), name);
+        char** words = &arg_slots[static_cast<std::size_t>(value_index)];
+        if (opt('x')) trace_assignment(name, count, words);
+        VarRecord* rec = varop(&global_store, 's', kVar, name, nullptr, count, words);
+        if (rec != nullptr) special_assign(name, rec->value());
+      }
+      ws.idx = word_index;
+      ws.pos = word_pos;
+    } else if (ws.idx > word_index && word_index == cmd.start && !in_test) {
+      // First word of the command.
+      char* word = arg_slots[static_cast<std::size_t>(word_index)];
+      int found = lookup_command(word);
+      int cls = found < 0 ? 0 : command_class(found);
+      int index = found < 0 ? 0 : command_index(found);
+      if (found >= 0 && cls == kClassBuiltin && index == 1) {
+        in_test = true;
+        ws.table = &test_table;
+      } else if (cls == kClassCompound) {
+        ws.idx = word_index;
+        ws.pos = word_pos;
+        int x = run_compound(index, ws.idx, ws.pos);
+        if (x >= 256) return x;
+        int after = after_compound(cmd, ws, result);
+        if (after >= 0) return after;
+        continue;
+      } else if (cls == kClassHeader) {
+        header = index;
+      } else if (cls == kClassClosing) {
+        return kClosingBase + index;
+      } else if (cls == kClassFunctionTime) {
+        ws.idx = word_index;
+        ws.pos = word_pos;
+        execute_command(index, ws.idx, ws.idx, ws.pos);
+        continue;
+      } else if (skip_flags == 0) {
+        VarRecord* alias = varop(&global_store, 'r', kAlias, word, nullptr, 0, nullptr);
+        if (alias != nullptr && alias->value_size() > 0) {
+          ws.idx = word_index;
+          ws.pos = word_pos;
+          split_alias_value(ws, alias);
+        }
+      }
+      if (ws.idx > word_index) ws.table = in_test ? &test_table : &argument_table;
+    } else if (ws.idx > word_index) {
+      if (in_test) {
+        const char* w = arg_slots[static_cast<std::size_t>(ws.idx - 1)];
+        if (w[0] == ']' && w[1] == ']' && w[2] == 0) {
+          in_test = false;
+          ws.table = &argument_table;
+        }
+      } else if (ws.table == &first_word_table) {
+        ws.table = &argument_table;
+      }
+    }
+
+    // Between words.
+    do {
+      c = next_char();
+    } while (word_blank_chars[static_cast<unsigned char>(c)]);
+    if (in_test && c != kEof && test_table[static_cast<unsigned char>(c)] == 0) {
+      push_back();
+      continue;
+    }
+    if (list_operator_chars[static_cast<unsigned char>(c)]) {
+      result->end = ws.idx;
+      result->start = cmd.start;
+      result->pos = ws.pos;
+      return c;
+    }
+    if (terminator_chars[static_cast<unsigned char>(c)] || (cmd.terminator != 0 && c == cmd.terminator)) break;
+    push_back();
+  }
+
+  // At a terminator.
+  int count = ws.idx - cmd.start;
+  if (!in_prompt && count > 0) last_arg_count = count - 1;
+  if (header >= 0) {
+    int x = run_header(header, ws.idx, cmd.start, ws.pos);
+    if (x >= 256) return x;
+    // The construct has been read; reading goes on after it.
+    header = -1;
+    ws.idx = cmd.start;
+    ws.pos = cmd.pos;
+    ws.table = &first_word_table;
+    int after = after_compound(cmd, ws, result);
+    if (after >= 0) return after;
+    goto more_words;
+  }
+  if (skip_flags != 0 || count == 0) return c;
+  command_ended_by_lf = (c == '\n');
+  int x = execute_command(-1, ws.idx, cmd.start, ws.pos);
+  if (input.redirection_count > 0) undo_redirections();
+  return x >= 256 ? x : c;
+}
+
+}  // namespace vek

@@ -1,0 +1,218 @@
+#include "io/fdio.h"
+
+#include <array>
+
+#include "core/shell.h"
+#include "session/diag.h"
+#include "support/strings.h"
+
+namespace vek {
+
+long sys_read(int fd, void* buf, long len) {
+  if (len == 0) return 0;
+  long r;
+  for (;;) {
+    r = plat::read(fd, buf, static_cast<std::size_t>(len));
+    if (r >= 0 || !plat::pending_signal()) break;
+    // An interrupted read: act on the signal now.
+    check_signal();
+  }
+  if (r < 0 || r > len) fatal_error(VEK_ERR(kErrSystem), "read()");
+  return r;
+}
+
+namespace {
+
+// Escape interpreter state kept between console writes (0 = idle).
+int console_state = 0;
+
+long raw_write(int fd, const char* buf, long len) {
+  long done = 0;
+  int attempt = 0;
+  while (done < len) {
+    long r = plat::write(fd, buf + done, static_cast<std::size_t>(len - done));
+    if (r < 0 || r > len - done) fatal_error(VEK_ERR(kErrSystem), "write()");
+    done += r;
+    if (done >= len) break;
+    if (++attempt >= 3) fatal_error(VEK_ERR(kErrSystem), "write() < soll");
+    plat::sleep_ms(attempt == 1 ? 1000 : 2000);
+  }
+  if (attempt > 0) format_out(2, "vek: write(): reparierter Fehlschlag.");
+  return done;
+}
+
+}  // namespace
+
+void console_reset_state() { console_state = 0; }
+
+long sys_write(int fd, const void* buf, long len) {
+  const char* p = static_cast<const char*>(buf);
+  if (len <= 0) return 0;
+  if (fd & kRawWrite) return raw_write(fd & ~kRawWrite, p, len);
+  if (opt('S') && fd < 10 && plat::isatty(fd)) {
+    // Console output.  The escape emulation plugs in here; until then the
+    // bytes go to the terminal unchanged.
+    raw_write(fd, p, len);
+    return len;
+  }
+  console_state = 0;
+  return raw_write(fd, p, len);
+}
+
+std::int64_t sys_lseek(int fd, std::int64_t off, int whence) {
+  std::int64_t r = plat::lseek(fd, off, whence);
+  if (r < 0) fatal_error(VEK_ERR(kErrSystem), "lseek()");
+  return r;
+}
+
+int sys_close(int fd) {
+  if (fd < 0) return 0;
+  int r = plat::close(fd);
+  if (r < 0) fatal_error(VEK_ERR(kErrSystem), "close()");
+  return r;
+}
+
+int sys_dup2(int from, int to) {
+  int r = plat::dup2(from, to);
+  if (r < 0) fatal_error(VEK_ERR(kErrSystem), "dup2()");
+  return r;
+}
+
+int sys_ftruncate(int fd, std::int64_t size) {
+  int r = plat::ftruncate(fd, size);
+  if (r != 0) fatal_error(VEK_ERR(kErrSystem), "ftruncate()");
+  return r;
+}
+
+bool sys_getcwd(char* buf, int size) {
+  if (!plat::getcwd(buf, static_cast<std::size_t>(size))) fatal_error(VEK_ERR(kErrSystem), "getcwd()");
+  // The root of a drive comes back as the bare drive.
+  if (buf[0] && buf[1] == ':' && buf[2] == '\\' && buf[3] == 0) buf[2] = 0;
+  return true;
+}
+
+int sys_dup(int fd) { return plat::dup(fd); }
+
+bool sys_isatty(int fd) { return plat::isatty(fd); }
+
+int sys_open(char* path, int flags) {
+  path_normalize(path);
+  int fd = plat::open(path, flags);
+  if (flags & plat::kExclusive) {
+    last_status = fd < 0 ? 1 : 0;
+    return fd;
+  }
+  if (fd < 0) fatal_error(VEK_ERR(kErrOpen), path);
+  return fd;
+}
+
+void put_string(const char* s) { sys_write(1, s, static_cast<long>(str_len(s))); }
+
+namespace {
+
+// Shared engine of both formatter forms.  Emits pieces through `sink`.
+template <typename Sink>
+int format_engine(const char* fmt, const FmtArg* args, int nargs, Sink sink) {
+  if (fmt == nullptr || *fmt == 0) return 0;
+  std::array<char, 64> stage;
+  int staged = 0;
+  int total = 0;
+  int next = 0;
+  auto flush = [&]() {
+    if (staged > 0) {
+      sink(stage.data(), staged);
+      total += staged;
+      staged = 0;
+    }
+  };
+  auto stage_char = [&](char c) {
+    if (staged == static_cast<int>(stage.size())) flush();
+    stage[static_cast<std::size_t>(staged++)] = c;
+  };
+  for (const char* p = fmt; *p; ++p) {
+    if (*p != '%') {
+      stage_char(*p);
+      continue;
+    }
+    const char* q = p + 1;
+    int ells = 0;
+    while (*q == 'l' && ells < 2) {
+      ++q;
+      ++ells;
+    }
+    char c = *q;
+    if (c == 0) break;  // a % at the very end is dropped
+    p = q;
+    if (c == 'd' || c == 'i' || c == 'u') {
+      std::int32_t v = next < nargs ? args[next].num : 0;
+      if (next < nargs && args[next].kind == FmtArg::kStr) v = 0;
+      ++next;
+      char num[16];
+      int n = c == 'u' ? format_unsigned(num, static_cast<std::uint32_t>(v)) : format_signed(num, v);
+      for (int i = 0; i < n; ++i) stage_char(num[i]);
+      flush();
+    } else if (c == 's') {
+      const char* s = next < nargs ? args[next].str : nullptr;
+      if (next < nargs && args[next].kind == FmtArg::kNum) s = nullptr;
+      ++next;
+      if (s == nullptr) s = "(null)";
+      flush();
+      int n = static_cast<int>(str_len(s));
+      if (n > 0) {
+        sink(s, n);
+        total += n;
+      }
+    } else {
+      stage_char(c);
+    }
+  }
+  flush();
+  return total;
+}
+
+}  // namespace
+
+int format_out_v(int fd, const char* fmt, const FmtArg* args, int nargs) {
+  return format_engine(fmt, args, nargs, [fd](const char* s, int n) { sys_write(fd, s, n); });
+}
+
+int format_buf_v(char* dst, const char* fmt, const FmtArg* args, int nargs) {
+  if (dst == nullptr) return 0;
+  int pos = 0;
+  format_engine(fmt, args, nargs, [&](const char* s, int n) {
+    for (int i = 0; i < n; ++i) dst[pos++] = s[i];
+  });
+  dst[pos] = 0;
+  return pos;
+}
+
+namespace {
+std::array<char, 4096> line_buf;
+int line_pos = 0;
+int line_end = 0;
+}  // namespace
+
+int read_line_buffered(int fd, char* buf, int len) {
+  if (buf == nullptr || fd < 0 || len < 0) {
+    line_pos = line_end = 0;
+    return 0;
+  }
+  int n = 0;
+  while (n < len) {
+    if (line_pos >= line_end) {
+      long r = plat::read(fd, line_buf.data(), line_buf.size());
+      if (r <= 0) {
+        line_pos = line_end = 0;
+        break;
+      }
+      line_pos = 0;
+      line_end = static_cast<int>(r);
+    }
+    char c = line_buf[static_cast<std::size_t>(line_pos++)];
+    buf[n++] = c;
+    if (c == '\n') break;
+  }
+  return n;
+}
+
+}  // namespace vek

@@ -1,0 +1,73 @@
+// Descriptor I/O: checked wrappers around the platform calls, the central
+// write operation and the program's own formatter.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <type_traits>
+
+#include "platform/platform.h"
+
+namespace vek {
+
+// Bit 30 of a descriptor argument of sys_write: bypass console processing.
+inline constexpr int kRawWrite = 0x40000000;
+
+// Every failure is reported as error 16 with the call's name.
+long sys_read(int fd, void* buf, long len);
+long sys_write(int fd, const void* buf, long len);
+std::int64_t sys_lseek(int fd, std::int64_t off, int whence);
+int sys_close(int fd);
+int sys_dup2(int from, int to);
+int sys_ftruncate(int fd, std::int64_t size);
+bool sys_getcwd(char* buf, int size);
+int sys_dup(int fd);
+bool sys_isatty(int fd);
+// Normalises the path in place and opens it.  Exclusive creation fails
+// quietly (sets $? and returns -1); other failures are error 9.
+int sys_open(char* path, int flags);
+
+inline long sys_write(int fd, std::string_view s) {
+  return sys_write(fd, s.data(), static_cast<long>(s.size()));
+}
+// Writes the NUL-terminated string to descriptor 1.
+void put_string(const char* s);
+
+// One formatter argument: a 32-bit number or a string.
+struct FmtArg {
+  enum Kind { kNum, kStr } kind;
+  std::int32_t num;
+  const char* str;
+  FmtArg(const char* s) : kind(kStr), num(0), str(s) {}
+  FmtArg(char* s) : kind(kStr), num(0), str(s) {}
+  template <typename T, typename = std::enable_if_t<std::is_integral_v<T>>>
+  FmtArg(T v) : kind(kNum), num(static_cast<std::int32_t>(v)), str(nullptr) {}
+};
+
+// format_out knows %d, %i, %u and %s (with up to two ignored l's); any
+// other character after % is written literally.  Descriptor form writes
+// each piece with sys_write; returns the number of bytes produced.
+int format_out_v(int fd, const char* fmt, const FmtArg* args, int nargs);
+// Buffer form: stores the result and a NUL; returns its length.
+int format_buf_v(char* dst, const char* fmt, const FmtArg* args, int nargs);
+
+template <typename... A>
+int format_out(int fd, const char* fmt, A... a) {
+  const FmtArg args[] = {FmtArg(a)..., FmtArg(static_cast<const char*>(nullptr))};
+  return format_out_v(fd, fmt, args, static_cast<int>(sizeof...(A)));
+}
+template <typename... A>
+int format_buf(char* dst, const char* fmt, A... a) {
+  const FmtArg args[] = {FmtArg(a)..., FmtArg(static_cast<const char*>(nullptr))};
+  return format_buf_v(dst, fmt, args, static_cast<int>(sizeof...(A)));
+}
+
+// Line reader over one shared 4096-byte buffer.  A null buf, negative fd
+// or negative len discards the buffered data.
+int read_line_buffered(int fd, char* buf, int len);
+
+// Console output path (escape emulation comes later): state reset.
+void console_reset_state();
+
+}  // namespace vek

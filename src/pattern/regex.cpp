@@ -1,0 +1,566 @@
+// Regular-expression compiler and backtracking matcher.  See regex.h for
+// the program format and docs/patterns.md for the syntax.
+#include "pattern/regex.h"
+
+#include <span>
+
+namespace vek {
+
+namespace {
+
+constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool is_upper(unsigned char c) { return c >= 'A' && c <= 'Z'; }
+bool is_lower(unsigned char c) { return c >= 'a' && c <= 'z'; }
+bool is_letter(unsigned char c) { return is_upper(c) || is_lower(c); }
+bool is_word(unsigned char c) { return is_letter(c) || is_digit(c) || c == '_'; }
+
+unsigned char class_escape_op(unsigned char letter) {
+  switch (letter) {
+    case 'A': return op_letter;
+    case 'L': return op_lower;
+    case 'U': return op_upper;
+    case 'D': return op_digit;
+    case 'W': return op_word_char;
+    default: return 0;
+  }
+}
+
+// Operand bytes of a repeatable item's base opcode, or -1.
+int base_operand_size(unsigned char base) {
+  switch (base) {
+    case op_literal:
+    case op_backref: return 1;
+    case op_class: return 32;
+    case op_any:
+    case op_letter:
+    case op_lower:
+    case op_upper:
+    case op_digit:
+    case op_word_char: return 0;
+    default: return -1;
+  }
+}
+
+class Compiler {
+ public:
+  Compiler(std::string_view pattern, std::span<unsigned char> buf, unsigned char esc)
+      : pat_(pattern), buf_(buf), esc_(esc) {}
+
+  // Returns the program size (trailer included), or 0 with error() set.
+  std::size_t run();
+  int error() const { return error_; }
+  bool anchored() const { return anchored_; }
+  int groups() const { return groups_; }
+
+ private:
+  bool fail(int e) {
+    error_ = e;
+    return false;
+  }
+  bool room(std::size_t k) const { return out_ + k <= buf_.size(); }
+  // Starts a new item of `size` bytes; `repeatable` says whether a
+  // following "*" or interval may apply to it.
+  bool item(std::size_t size, bool repeatable) {
+    if (!room(size)) return fail(rx_buffer_too_small);
+    last_item_ = repeatable ? out_ : npos;
+    return true;
+  }
+  bool emit(unsigned char b) {
+    buf_[out_++] = b;
+    return true;
+  }
+  bool literal(unsigned char b) { return item(2, true) && emit(op_literal) && emit(b); }
+  bool simple(unsigned char op, bool repeatable) { return item(1, repeatable) && emit(op); }
+  bool list();
+  bool escape();
+  bool interval();
+  bool number(std::size_t& value);
+
+  std::string_view pat_;
+  std::span<unsigned char> buf_;
+  unsigned char esc_;
+  std::size_t i_ = 0;    // pattern position
+  std::size_t out_ = 0;  // program position
+  std::size_t last_item_ = npos;  // repeatable item a "*" may apply to
+  int error_ = 0;
+  bool anchored_ = false;
+  int groups_ = 0;  // opened so far
+  std::array<unsigned char, Regex::max_groups> open_{};  // stack of open groups
+  int open_count_ = 0;
+  std::array<bool, Regex::max_groups> closed_{};
+};
+
+std::size_t Compiler::run() {
+  if (!pat_.empty() && pat_[0] == '^') {
+    anchored_ = true;
+    ++i_;
+  }
+  while (i_ < pat_.size()) {
+    auto c = static_cast<unsigned char>(pat_[i_]);
+    bool ok;
+    if (c == esc_) {
+      ok = escape();
+    } else if (c == '*') {
+      ++i_;
+      if (last_item_ != npos) {
+        buf_[last_item_] += rx_star;
+        // A repeated item takes no further repetition: a second "*"
+        // has nothing to repeat and is literal, like a leading one.
+        last_item_ = npos;
+        ok = true;
+      } else {
+        ok = literal('*');
+      }
+    } else if (c == '$' && i_ + 1 == pat_.size()) {
+      ++i_;
+      ok = simple(op_end_anchor, false);
+    } else if (c == '.') {
+      ++i_;
+      ok = simple(op_any, true);
+    } else if (c == '[') {
+      ++i_;
+      ok = list();
+    } else {
+      ++i_;
+      ok = literal(c);
+    }
+    if (!ok) return 0;
+  }
+  if (!room(2)) {
+    fail(rx_buffer_too_small);
+    return 0;
+  }
+  if (open_count_ > 0) {
+    fail(rx_group_unbalanced);
+    return 0;
+  }
+  emit(op_end);
+  emit(static_cast<unsigned char>(groups_ | (anchored_ ? regex_trailer_anchored : 0)));
+  return out_;
+}
+
+bool Compiler::list() {
+  if (!item(33, true)) return false;
+  std::array<unsigned char, 32> bits{};
+  auto add = [&bits](unsigned char b) { bits[b / 8] |= static_cast<unsigned char>(1u << (b % 8)); };
+  bool negated = false;
+  if (i_ < pat_.size() && pat_[i_] == '^') {
+    negated = true;
+    ++i_;
+  }
+  bool first = true;
+  int prev = -1;  // last member or range end: the start of a following "-"
+  for (;;) {
+    if (i_ >= pat_.size()) return fail(rx_list_not_closed);
+    auto c = static_cast<unsigned char>(pat_[i_]);
+    if (c == ']' && !first) {
+      ++i_;
+      break;
+    }
+    first = false;
+    if (c == '-' && prev >= 0) {
+      if (i_ + 1 >= pat_.size()) return fail(rx_list_not_closed);
+      auto end = static_cast<unsigned char>(pat_[i_ + 1]);
+      i_ += 2;
+      if (end == ']') {  // "-" before "]" is a member
+        add('-');
+        break;
+      }
+      // A range written backwards adds only its end byte.
+      for (int b = end > prev ? prev : end; b <= end; ++b) add(static_cast<unsigned char>(b));
+      prev = end;
+      continue;
+    }
+    if (c == esc_ && i_ + 1 < pat_.size()) {
+      unsigned char mapped = 0;
+      switch (auto d = static_cast<unsigned char>(pat_[i_ + 1])) {
+        case 't': mapped = 9; break;
+        case 'n': mapped = 10; break;
+        case 'r': mapped = 13; break;
+        case 'z': mapped = 26; break;
+        default: mapped = d == esc_ ? esc_ : 0; break;
+      }
+      if (mapped != 0) {
+        add(mapped);
+        prev = mapped;
+        i_ += 2;
+        continue;
+      }
+      // Before any other byte the escape character is itself a member
+      // and the next byte is read normally.
+    }
+    add(c);
+    prev = c;
+    ++i_;
+  }
+  if (negated)
+    for (auto& b : bits) b = static_cast<unsigned char>(~b);
+  bits[0] &= 0xFE;  // byte 0 never matches
+  emit(op_class);
+  for (auto b : bits) emit(b);
+  return true;
+}
+
+bool Compiler::escape() {
+  if (i_ + 1 >= pat_.size()) {  // trailing escape character: itself
+    ++i_;
+    return literal(esc_);
+  }
+  auto d = static_cast<unsigned char>(pat_[i_ + 1]);
+  i_ += 2;
+  switch (d) {
+    case '(':
+      if (groups_ >= Regex::max_groups) return fail(rx_too_many_groups);
+      if (!item(2, false)) return false;
+      emit(op_group_open);
+      emit(static_cast<unsigned char>(groups_));
+      open_[open_count_++] = static_cast<unsigned char>(groups_++);
+      return true;
+    case ')': {
+      if (open_count_ == 0) return fail(rx_group_unbalanced);
+      if (!item(2, false)) return false;
+      unsigned char g = open_[--open_count_];
+      closed_[g] = true;
+      return emit(op_group_close) && emit(g);
+    }
+    case '1': case '2': case '3': case '4': case '5':
+    case '6': case '7': case '8': case '9': {
+      int g = d - '1';
+      if (g >= groups_ || !closed_[g]) return fail(rx_backref_open_group);
+      return item(2, true) && emit(op_backref) && emit(static_cast<unsigned char>(g));
+    }
+    case '{':
+      if (last_item_ == npos) return literal('{');
+      return interval();
+    case '<': return simple(op_word_start, false);
+    case '>': return simple(op_word_end, false);
+    case 'A': case 'L': case 'U': case 'D': case 'W':
+      return simple(class_escape_op(d), true);
+    case '!':
+      // Negation applies to a directly following class escape only;
+      // anywhere else the escaped "!" is a literal "!".
+      if (i_ + 1 < pat_.size() && static_cast<unsigned char>(pat_[i_]) == esc_ &&
+          class_escape_op(static_cast<unsigned char>(pat_[i_ + 1])) != 0)
+        return simple(op_negate, false);
+      return literal('!');
+    case 'n': return literal(10);
+    case 'r': return literal(13);
+    case 't': return literal(9);
+    case 'z': return literal(26);
+    case '\n':
+    case '\r': return fail(rx_escape_line_end);
+    default: return literal(d);
+  }
+}
+
+// One decimal number of an interval, at most 255.
+bool Compiler::number(std::size_t& value) {
+  if (i_ >= pat_.size()) return fail(rx_interval_not_closed);
+  if (!is_digit(static_cast<unsigned char>(pat_[i_]))) return fail(rx_interval_no_number);
+  value = 0;
+  while (i_ < pat_.size() && is_digit(static_cast<unsigned char>(pat_[i_]))) {
+    value = value * 10 + static_cast<std::size_t>(pat_[i_] - '0');
+    if (value > 255) return fail(rx_interval_too_big);
+    ++i_;
+  }
+  return true;
+}
+
+// After esc "{": "m", "m," or "m,n", closed by "}" or esc "}".
+bool Compiler::interval() {
+  std::size_t min = 0, max = 0;
+  if (!number(min)) return false;
+  max = min;
+  auto at = [this](std::size_t k) -> int {
+    return i_ + k < pat_.size() ? static_cast<unsigned char>(pat_[i_ + k]) : -1;
+  };
+  if (at(0) == ',') {
+    ++i_;
+    if (at(0) == '}' || at(0) == esc_) {
+      max = rx_unlimited;
+    } else if (at(0) == ',') {
+      return fail(rx_interval_three_numbers);
+    } else if (!number(max)) {
+      return false;
+    }
+    if (at(0) == ',') return fail(rx_interval_three_numbers);
+  }
+  if (at(0) == '}') {
+    i_ += 1;
+  } else if (at(0) == esc_ && at(1) == '}') {
+    i_ += 2;
+  } else {
+    return fail(rx_interval_not_closed);
+  }
+  if (max < min) return fail(rx_interval_max_below_min);
+  if (!room(2)) return fail(rx_buffer_too_small);
+  buf_[last_item_] += rx_interval;
+  last_item_ = npos;
+  emit(static_cast<unsigned char>(min));
+  emit(static_cast<unsigned char>(max));
+  return true;
+}
+
+// Position of the end operation of a well-formed program at the start of
+// `buf`, or npos.  A program left in a buffer is checked this way before
+// it is reused, so that a buffer that held something else is refused
+// rather than run.
+std::size_t program_end(std::span<const unsigned char> buf) {
+  if (buf.empty() || buf[0] == 0) return npos;
+  std::size_t end = 0;
+  while (end < buf.size() && buf[end] != op_end) {
+    int size = regex_operand_size(buf[end]);
+    if (size < 0) return npos;
+    end += 1 + static_cast<std::size_t>(size);
+  }
+  if (end + 1 >= buf.size()) return npos;  // no room for the trailer
+  int groups = buf[end + 1] & regex_trailer_groups;
+  if (groups > Regex::max_groups) return npos;
+  for (std::size_t pc = 0; pc < end; pc += 1 + static_cast<std::size_t>(regex_operand_size(buf[pc]))) {
+    unsigned char op = buf[pc];
+    bool numbered = op == op_group_open || op == op_group_close || (op & ~3) == op_backref;
+    if (numbered && buf[pc + 1] >= groups) return npos;
+  }
+  return end;
+}
+
+}  // namespace
+
+int regex_operand_size(unsigned char opcode) {
+  switch (opcode) {
+    case op_group_open:
+    case op_group_close: return 1;
+    case op_end_anchor:
+    case op_end:
+    case op_negate:
+    case op_word_start:
+    case op_word_end: return 0;
+    default: break;
+  }
+  int rep = opcode & 3;
+  int size = base_operand_size(static_cast<unsigned char>(opcode & ~3));
+  if (size < 0 || rep == 2) return -1;
+  return size + (rep == rx_interval ? 2 : 0);
+}
+
+void regex_fold_literals_upper(unsigned char* program) {
+  for (std::size_t pc = 0; program[pc] != op_end;) {
+    int size = regex_operand_size(program[pc]);
+    if (size < 0) return;
+    if ((program[pc] & ~3) == op_literal && is_lower(program[pc + 1])) program[pc + 1] -= 'a' - 'A';
+    pc += 1 + static_cast<std::size_t>(size);
+  }
+}
+
+Regex& regex_engine() {
+  static Regex engine;
+  return engine;
+}
+
+unsigned char* Regex::compile(std::string_view pattern, unsigned char* buf_begin,
+                              unsigned char* buf_end, unsigned char esc) {
+  last_error_ = 0;
+  match_start_ = match_end_ = 0;
+  group_count_ = 0;
+  anchored_ = false;
+  backoff_limit_ = nullptr;
+  program_ = nullptr;
+  std::span<unsigned char> buf(buf_begin, buf_end < buf_begin ? buf_begin : buf_end);
+  pattern = pattern.substr(0, pattern.find('\0'));
+
+  if (pattern.empty()) {
+    // Reuse the program left in the buffer, with its anchoring and groups.
+    std::size_t end = program_end(buf);
+    if (end == npos) {
+      last_error_ = rx_nothing_compiled;
+      return nullptr;
+    }
+    anchored_ = (buf[end + 1] & regex_trailer_anchored) != 0;
+    group_count_ = buf[end + 1] & regex_trailer_groups;
+    program_ = buf_begin;
+    return buf_begin;
+  }
+
+  Compiler c(pattern, buf, esc);
+  std::size_t size = c.run();
+  if (size == 0) {
+    last_error_ = c.error();
+    return nullptr;
+  }
+  anchored_ = c.anchored();
+  group_count_ = c.groups();
+  program_ = buf_begin;
+  return buf_begin + size;
+}
+
+RegexSpan Regex::group(int n) const {
+  if (n < 1 || n > group_count_) return {};
+  auto k = static_cast<std::size_t>(n - 1);
+  if (group_start_[k] == unset || group_end_[k] == unset || group_end_[k] < group_start_[k]) return {};
+  return {group_start_[k], group_end_[k], true};
+}
+
+int Regex::match(const char* subject) { return match(std::string_view(subject)); }
+
+int Regex::match(std::string_view subject) {
+  text_ = subject.substr(0, subject.find('\0'));
+  subject_ = text_.data();
+  group_start_.fill(unset);
+  group_end_.fill(unset);
+  match_start_ = match_end_ = 0;
+  if (program_ == nullptr) return 0;
+
+  auto found = [this](std::size_t pos) {
+    match_start_ = pos;
+    match_end_ = end_reached_;
+    return 1;
+  };
+  if (anchored_) {
+    if (run(0, 0)) return found(0);
+  } else if (program_[0] == op_literal) {
+    // Only positions holding the first literal can start a match.
+    auto first = static_cast<char>(program_[1]);
+    for (std::size_t pos = text_.find(first); pos != std::string_view::npos;
+         pos = text_.find(first, pos + 1))
+      if (run(0, pos)) return found(pos);
+  } else {
+    for (std::size_t pos = 0; pos <= text_.size(); ++pos)
+      if (run(0, pos)) return found(pos);
+  }
+  group_start_.fill(unset);
+  group_end_.fill(unset);
+  return 0;
+}
+
+// Subject bytes matched by one occurrence of the item at `operand` (its
+// base opcode `base`) at `pos`, or npos.  The end of the subject (and so
+// byte 0) never matches.
+std::size_t Regex::item_length(unsigned char base, std::size_t operand, std::size_t pos,
+                               bool negated) const {
+  if (base == op_backref) {
+    unsigned char g = program_[operand];
+    std::size_t start = group_start_[g], end = group_end_[g];
+    if (start == unset || end == unset || end < start) return npos;
+    std::size_t len = end - start;
+    if (text_.size() - pos < len) return npos;
+    return text_.compare(pos, len, text_, start, len) == 0 ? len : npos;
+  }
+  if (pos >= text_.size()) return npos;
+  auto c = static_cast<unsigned char>(text_[pos]);
+  bool hit;
+  switch (base) {
+    case op_literal: return c == program_[operand] ? 1 : npos;
+    case op_any: return 1;
+    case op_class: return (program_[operand + c / 8] >> (c % 8)) & 1 ? 1 : npos;
+    case op_letter: hit = is_letter(c); break;
+    case op_lower: hit = is_lower(c); break;
+    case op_upper: hit = is_upper(c); break;
+    case op_digit: hit = is_digit(c); break;
+    case op_word_char: hit = is_word(c); break;
+    default: return npos;
+  }
+  return hit != negated ? 1 : npos;
+}
+
+// A starred or interval item at `pos`: takes at least `min` and then as
+// many more occurrences as possible (up to `max`), then tries the rest of
+// the program from the longest run back down to `min` occurrences.
+bool Regex::repeat(unsigned char base, std::size_t operand, std::size_t next, std::size_t pos,
+                   std::size_t min, std::size_t max, bool negated) {
+  std::size_t step = 1;
+  if (base == op_backref) {
+    unsigned char g = program_[operand];
+    if (group_start_[g] == unset || group_end_[g] == unset || group_end_[g] < group_start_[g])
+      return false;
+    step = group_end_[g] - group_start_[g];
+  }
+  std::size_t count = 0;
+  std::size_t end = pos;
+  if (step == 0) {
+    // Copies of an empty group text: any number of them matches the empty
+    // text, so the item matches it once and never loops.
+    count = min;
+  } else {
+    for (; count < min; ++count, end += step)
+      if (item_length(base, operand, end, negated) == npos) return false;
+    for (; count < max; ++count, end += step)
+      if (item_length(base, operand, end, negated) == npos) break;
+  }
+  for (;;) {
+    if (backoff_limit_ != nullptr && subject_ + end == backoff_limit_) return false;
+    if (run(next, end)) return true;
+    if (count == min || step == 0) return false;
+    --count;
+    end -= step;
+  }
+}
+
+bool Regex::run(std::size_t pc, std::size_t pos) {
+  auto byte_at = [this](std::size_t p) -> unsigned char {
+    return p < text_.size() ? static_cast<unsigned char>(text_[p]) : 0;
+  };
+  for (;;) {
+    unsigned char op = program_[pc];
+    bool negated = false;
+    if (op == op_negate) {
+      negated = true;
+      op = program_[++pc];
+    }
+    switch (op) {
+      case op_end:
+        end_reached_ = pos;
+        return true;
+      case op_group_open:
+        group_start_[program_[pc + 1]] = pos;
+        pc += 2;
+        continue;
+      case op_group_close:
+        group_end_[program_[pc + 1]] = pos;
+        pc += 2;
+        continue;
+      case op_end_anchor: {
+        unsigned char c = byte_at(pos);
+        bool at_end = pos >= text_.size() || c == 26 || (c == '\n' && pos + 1 == text_.size()) ||
+                      (c == '\r' && pos + 2 == text_.size() && text_[pos + 1] == '\n');
+        if (!at_end) return false;
+        ++pc;
+        continue;
+      }
+      case op_word_start:
+        if (!is_word(byte_at(pos)) || (pos > 0 && is_word(byte_at(pos - 1)))) return false;
+        ++pc;
+        continue;
+      case op_word_end:
+        if (is_word(byte_at(pos)) || pos == 0 || !is_word(byte_at(pos - 1))) return false;
+        ++pc;
+        continue;
+      default: break;
+    }
+    auto base = static_cast<unsigned char>(op & ~3);
+    int size = base_operand_size(base);
+    if (size < 0) return false;
+    std::size_t operand = pc + 1;
+    std::size_t next = operand + static_cast<std::size_t>(size);
+    switch (op & 3) {
+      case 0: {
+        std::size_t len = item_length(base, operand, pos, negated);
+        if (len == npos) return false;
+        pos += len;
+        pc = next;
+        continue;
+      }
+      case rx_star:
+        return repeat(base, operand, next, pos, 0, npos, negated);
+      case rx_interval: {
+        std::size_t min = program_[next];
+        std::size_t max = program_[next + 1] == rx_unlimited ? npos : program_[next + 1];
+        return repeat(base, operand, next + 2, pos, min, max, negated);
+      }
+      default: return false;
+    }
+  }
+}
+
+}  // namespace vek

@@ -1,0 +1,83 @@
+// The one interface between the interpreter and the operating system.
+// Everything above src/platform/ is portable C++; only the platform
+// implementations include OS headers.
+//
+// Paths handed to these functions are in the interpreter's own form
+// ("\" separators, optional drive prefix, "NUL"); the platform layer turns
+// them into the host's form.  Paths handed back (current directory,
+// directory entries) are in the interpreter's form as well.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vek::plat {
+
+// Open flags, in the interpreter's own values.
+inline constexpr int kRead = 0x0000;
+inline constexpr int kWrite = 0x0001;
+inline constexpr int kReadWrite = 0x0002;
+inline constexpr int kCreate = 0x0100;
+inline constexpr int kTruncate = 0x0200;
+inline constexpr int kExclusive = 0x0400;
+inline constexpr int kAppend = 0x0800;
+inline constexpr int kText = 0x4000;
+inline constexpr int kBinary = 0x8000;
+
+inline constexpr int kSeekSet = 0;
+inline constexpr int kSeekCur = 1;
+inline constexpr int kSeekEnd = 2;
+
+// Converts an interpreter path into the host's form.  Returns false when
+// the result does not fit into `size` bytes.
+bool host_path(const char* path, char* out, std::size_t size);
+
+// Descriptor operations.  They return what the host call returns (-1 on
+// failure); reporting is the caller's business.
+int open(const char* path, int flags);
+long read(int fd, void* buf, std::size_t len);
+long write(int fd, const void* buf, std::size_t len);
+std::int64_t lseek(int fd, std::int64_t off, int whence);
+int close(int fd);
+int dup(int fd);
+int dup2(int from, int to);
+int ftruncate(int fd, std::int64_t size);
+bool isatty(int fd);
+// Marks a descriptor so that started programs do not inherit it.
+void set_no_inherit(int fd);
+// Current directory in interpreter form; false if it does not fit.
+bool getcwd(char* buf, std::size_t size);
+int unlink(const char* path);
+
+// File classification used by the shared file test.
+struct FileInfo {
+  bool exists = false;
+  bool is_dir = false;
+  bool is_regular = false;
+  bool executable = false;  // any execute permission bit
+  std::int64_t size = 0;
+};
+FileInfo stat_path(const char* path);
+
+// Environment of the process.
+const char* const* environment();
+void env_set(const char* name, const char* value);
+void env_unset(const char* name);
+
+// Time.
+std::int64_t time_now();  // calendar time in seconds
+void sleep_ms(unsigned ms);
+int process_id();
+
+// Signals.  The handler only records the signal; the interpreter asks for
+// it at its safe points.  Fault signals end the process after writing the
+// given line builder's text.
+void install_signal_handlers();
+int pending_signal();
+void clear_pending_signal();
+// Sets or clears "ignore the termination signal" (shell option !).
+void set_ignore_termination(bool on);
+
+[[noreturn]] void exit_process(int status);
+
+}  // namespace vek::plat

@@ -1,0 +1,234 @@
+// POSIX implementation of the platform interface.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+
+extern char** environ;
+
+namespace vek::plat {
+
+namespace {
+
+bool ieq(char a, char b) {
+  if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 32);
+  if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 32);
+  return a == b;
+}
+
+bool is_device(const char* p, const char* dev) {
+  for (; *dev; ++p, ++dev)
+    if (!ieq(*p, *dev)) return false;
+  return *p == 0;
+}
+
+}  // namespace
+
+bool host_path(const char* path, char* out, std::size_t size) {
+  if (size == 0) return false;
+  const char* p = path;
+  if (is_device(p, "NUL")) p = "/dev/null";
+  else if (is_device(p, "CON") || is_device(p, "CONIN$") || is_device(p, "CONOUT$")) p = "/dev/tty";
+  else if (((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) && p[1] == ':') {
+    // A drive prefix names the root of the one file system.
+    p += 2;
+    if (*p == 0) p = "/";
+  }
+  std::size_t n = 0;
+  for (; *p; ++p) {
+    if (n + 1 >= size) return false;
+    out[n++] = (*p == '\\') ? '/' : *p;
+  }
+  out[n] = 0;
+  return true;
+}
+
+int open(const char* path, int flags) {
+  char host[4096];
+  if (!host_path(path, host, sizeof host)) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  int f = 0;
+  switch (flags & 3) {
+    case kWrite: f = O_WRONLY; break;
+    case kReadWrite: f = O_RDWR; break;
+    default: f = O_RDONLY; break;
+  }
+  if (flags & kCreate) f |= O_CREAT;
+  if (flags & kTruncate) f |= O_TRUNC;
+  if (flags & kExclusive) f |= O_EXCL;
+  if (flags & kAppend) f |= O_APPEND;
+  int fd;
+  do {
+    fd = ::open(host, f, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+long read(int fd, void* buf, std::size_t len) {
+  return static_cast<long>(::read(fd, buf, len));
+}
+
+long write(int fd, const void* buf, std::size_t len) {
+  long r;
+  do {
+    r = static_cast<long>(::write(fd, buf, len));
+  } while (r < 0 && errno == EINTR);
+  return r;
+}
+
+std::int64_t lseek(int fd, std::int64_t off, int whence) {
+  int w = whence == kSeekCur ? SEEK_CUR : whence == kSeekEnd ? SEEK_END : SEEK_SET;
+  return static_cast<std::int64_t>(::lseek(fd, static_cast<off_t>(off), w));
+}
+
+int close(int fd) { return ::close(fd); }
+int dup(int fd) { return ::dup(fd); }
+int dup2(int from, int to) {
+  int r;
+  do {
+    r = ::dup2(from, to);
+  } while (r < 0 && errno == EINTR);
+  return r;
+}
+int ftruncate(int fd, std::int64_t size) { return ::ftruncate(fd, static_cast<off_t>(size)); }
+bool isatty(int fd) { return ::isatty(fd) != 0; }
+
+void set_no_inherit(int fd) {
+  int fl = ::fcntl(fd, F_GETFD);
+  if (fl >= 0) ::fcntl(fd, F_SETFD, fl | FD_CLOEXEC);
+}
+
+bool getcwd(char* buf, std::size_t size) {
+  if (::getcwd(buf, size) == nullptr) return false;
+  for (char* p = buf; *p; ++p)
+    if (*p == '/') *p = '\\';
+  return true;
+}
+
+int unlink(const char* path) {
+  char host[4096];
+  if (!host_path(path, host, sizeof host)) return -1;
+  return ::unlink(host);
+}
+
+FileInfo stat_path(const char* path) {
+  FileInfo info;
+  char host[4096];
+  struct stat st;
+  if (!host_path(path, host, sizeof host) || ::stat(host, &st) != 0) return info;
+  info.exists = true;
+  info.is_dir = S_ISDIR(st.st_mode);
+  info.is_regular = S_ISREG(st.st_mode);
+  info.executable = (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
+  info.size = static_cast<std::int64_t>(st.st_size);
+  return info;
+}
+
+const char* const* environment() { return environ; }
+void env_set(const char* name, const char* value) { ::setenv(name, value, 1); }
+void env_unset(const char* name) { ::unsetenv(name); }
+
+std::int64_t time_now() { return static_cast<std::int64_t>(::time(nullptr)); }
+
+void sleep_ms(unsigned ms) {
+  struct timespec ts;
+  ts.tv_sec = ms / 1000;
+  ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+  while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+int process_id() { return static_cast<int>(::getpid()); }
+
+namespace {
+
+volatile sig_atomic_t g_pending = 0;
+volatile sig_atomic_t g_ignore_term = 0;
+
+// The interpreter's own signal numbers.
+int interp_number(int s) {
+  switch (s) {
+    case SIGINT: return 2;
+    case SIGILL: return 4;
+    case SIGABRT: return 6;
+    case SIGFPE: return 8;
+    case SIGSEGV: return 11;
+    case SIGTERM: return 15;
+    case SIGQUIT: return 21;
+    default: return s;
+  }
+}
+
+void on_signal(int s) {
+  int n = interp_number(s);
+  if (n == 15 && g_ignore_term) return;
+  g_pending = n;
+}
+
+#ifndef VEK_SANITIZE
+void on_fault(int s) {
+  // A fault cannot continue: write the signal line and end at once.
+  const char* text = "Speicherbereich: Segment-Verletzung";
+  const char* num = "11";
+  switch (s) {
+    case SIGILL: text = "Illegale Instruktion"; num = "4"; break;
+    case SIGABRT: text = "Abort"; num = "6"; break;
+    case SIGFPE: text = "Floating Point Exception"; num = "8"; break;
+    default: break;
+  }
+  char line[96];
+  std::size_t n = 0;
+  auto add = [&](const char* t) {
+    while (*t && n < sizeof line) line[n++] = *t++;
+  };
+  add("*** SIGNAL ***  ");
+  add(num);
+  add("  ");
+  add(text);
+  add("\r\n");
+  (void)!::write(2, line, n);
+  ::_exit(2);
+}
+#endif
+
+}  // namespace
+
+void install_signal_handlers() {
+  struct sigaction sa;
+  std::memset(&sa, 0, sizeof sa);
+  sigemptyset(&sa.sa_mask);
+  sa.sa_handler = on_signal;
+  sa.sa_flags = 0;  // interrupt blocking reads so the signal is acted on
+  ::sigaction(SIGINT, &sa, nullptr);
+  ::sigaction(SIGTERM, &sa, nullptr);
+  ::sigaction(SIGQUIT, &sa, nullptr);
+#ifndef VEK_SANITIZE
+  // Under the sanitizers their own fault reports are more useful.
+  struct sigaction fa;
+  std::memset(&fa, 0, sizeof fa);
+  sigemptyset(&fa.sa_mask);
+  fa.sa_handler = on_fault;
+  fa.sa_flags = SA_RESETHAND;
+  ::sigaction(SIGSEGV, &fa, nullptr);
+  ::sigaction(SIGFPE, &fa, nullptr);
+  ::sigaction(SIGILL, &fa, nullptr);
+  ::sigaction(SIGABRT, &fa, nullptr);
+#endif
+}
+
+int pending_signal() { return g_pending; }
+void clear_pending_signal() { g_pending = 0; }
+void set_ignore_termination(bool on) { g_ignore_term = on ? 1 : 0; }
+
+void exit_process(int status) { ::_exit(status); }
+
+}  // namespace vek::plat

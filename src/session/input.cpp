@@ -1,0 +1,190 @@
+// The character reader, refills, positions and prompts.
+#include "session/input.h"
+
+#include "core/lists.h"
+#include "core/shell.h"
+#include "core/words.h"
+#include "io/fdio.h"
+#include "session/diag.h"
+#include "support/strings.h"
+#include "vars/varstore.h"
+
+namespace vek {
+
+InputState input;
+PreparedSource prepared;
+
+namespace {
+
+// Set while the reader moves around to count lines for a message: such
+// refills neither count command lines nor echo under option v.
+bool quiet_refill = false;
+
+bool seekable() {
+  return input.string_text != nullptr || (input.mode & (kModeFile | kModeBody)) != 0;
+}
+
+// Copies the next piece of a string source into the buffer.  The string
+// is followed by one line feed; the control bytes 0x1C..0x1F stand for
+// blank, tab, CR and LF.
+long fill_from_string() {
+  std::size_t total = input.string_length + 1;
+  auto pos = static_cast<std::size_t>(input.fill_position);
+  long n = 0;
+  while (pos < total && n < kInputBufferSize) {
+    unsigned char c = pos < input.string_length ? static_cast<unsigned char>(input.string_text[pos]) : '\n';
+    switch (c) {
+      case 0x1C: c = ' '; break;
+      case 0x1D: c = '\t'; break;
+      case 0x1E: c = '\r'; break;
+      case 0x1F: c = '\n'; break;
+      default: break;
+    }
+    input.buf[n++] = c;
+    ++pos;
+  }
+  input.fill_position = static_cast<std::int64_t>(pos);
+  return n;
+}
+
+}  // namespace
+
+int console_mask() {
+  return (plat::isatty(0) ? 4 : 0) + (plat::isatty(1) ? 2 : 0) + (plat::isatty(2) ? 1 : 0);
+}
+
+int fill_input() {
+  input.position_unknown = true;
+  if (input.mode & kModeConsole) {
+    int fd = opt('E') ? 0 : input.fd;
+    if (!plat::isatty(fd)) {
+      sys_write(2, "-i: input not_a_tty\r\n");
+      session_cleanup('e');
+      throw ProcessExit{1};
+    }
+    if (!opt('t') && !in_prompt) show_prompt(command_line_count != 0);
+  }
+  long n;
+  if (input.string_text != nullptr) {
+    n = fill_from_string();
+    input.position_unknown = false;
+  } else {
+    long want = kInputBufferSize;
+    if (input.read_limit > 0 && input.read_limit + 1 < kInputBufferSize) want = input.read_limit + 1;
+    n = plat::read(input.fd, input.buf, static_cast<std::size_t>(want));
+  }
+  check_signal();
+  if (n < 0) fatal_error(VEK_ERR(kErrSystem), "fill():read()");
+  if (n == 0) {
+    input.buf[0] = kEof;
+    n = 1;
+  } else if (n > 2 && !quiet_refill) {
+    ++command_line_count;
+    if (opt('v')) {
+      if (plat::isatty(1)) sys_write(1, input.buf, n);
+      else if (plat::isatty(2)) sys_write(2, input.buf, n);
+    }
+  }
+  input.end = input.buf + n;
+  input.rp = input.buf + 1;
+  return input.buf[0];
+}
+
+std::int64_t input_position(std::int64_t pos, bool relative) {
+  std::int64_t total;
+  bool can_seek = seekable();
+  if (can_seek && input.string_text == nullptr) {
+    if (input.position_unknown) {
+      std::int64_t p = plat::lseek(input.fd, 0, plat::kSeekCur);
+      if (p >= 0) {
+        input.fill_position = p;
+        input.position_unknown = false;
+      } else {
+        can_seek = false;
+      }
+    }
+    total = can_seek ? input.fill_position : input.end - input.buf;
+  } else if (can_seek) {
+    total = input.fill_position;
+  } else {
+    total = input.end - input.buf;
+  }
+  std::int64_t current = total - (input.end - input.rp);
+  if (relative) pos += current;
+  if (pos == current) return pos;
+  if (current - pos > input.rp - input.buf || pos >= total || pos < 0) {
+    if (!can_seek || pos < 0) return -1;
+    if (input.string_text != nullptr) {
+      input.fill_position = pos;
+    } else if (plat::lseek(input.fd, pos, plat::kSeekSet) < 0) {
+      fatal_error(VEK_ERR(kErrSystem), "lseek()");
+    }
+    bool was_quiet = quiet_refill;
+    quiet_refill = true;
+    // A console source never seeks, so the refill shows no prompt.
+    fill_input();
+    quiet_refill = was_quiet;
+    --input.rp;
+    return pos;
+  }
+  input.rp -= (current - pos);
+  return pos;
+}
+
+std::int64_t input_count_lines(std::int64_t from, std::int64_t to) {
+  bool was_quiet = quiet_refill;
+  quiet_refill = true;
+  std::int64_t lines = -1;
+  if (input_position(from, false) >= 0) {
+    lines = 0;
+    for (std::int64_t p = from; p < to; ++p) {
+      int c = next_char();
+      if (c == '\n') ++lines;
+      else if (c == kEof && input.end - input.buf == 1) break;
+    }
+  }
+  quiet_refill = was_quiet;
+  return lines;
+}
+
+void show_prompt(bool continuation) {
+  static const char kDefaultPs1[] = " print -nu2 \"$:#  \"";
+  static const char kDefaultPs2[] = " print -nu2 \"$:>  \"";
+  std::array<char, 2048> text{};
+  const char* dflt = continuation ? kDefaultPs2 : kDefaultPs1;
+  VarRecord* r = var_find(continuation ? "PS2" : "PS1");
+  const char* use = dflt;
+  if (r != nullptr) {
+    if (r->value_size() < 2040) {
+      use = r->value();
+    } else {
+      sys_write(2, "vek: Prompt zu lang\r\n");
+    }
+  }
+  // The prompt text is copied: running it may move the store's bytes.
+  std::size_t n = 0;
+  while (use[n] && n + 1 < text.size()) {
+    text[n] = use[n];
+    ++n;
+  }
+  text[n] = 0;
+
+  unsigned saved_skip = skip_flags;
+  int saved_status = last_status;
+  struct Restore {
+    unsigned skip;
+    int status;
+    ~Restore() {
+      in_prompt = 0;
+      skip_flags = skip;
+      last_status = status;
+    }
+  } restore{saved_skip, saved_status};
+  in_prompt = 1;
+  skip_flags = 0;
+  prepared.text = text.data();
+  prepared.text_length = n;
+  run_source(nullptr, kPromptSlotStart, kPromptBufStart, kModeString);
+}
+
+}  // namespace vek

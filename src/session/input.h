@@ -1,0 +1,99 @@
+// The input reader: the record of the current source, the character
+// reader, refills, positions and prompts.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "vars/varstore.h"
+
+namespace vek {
+
+// Input mode bits.
+inline constexpr unsigned kModeProfile = 0x001;
+inline constexpr unsigned kModeSession = 0x002;
+inline constexpr unsigned kModeConsole = 0x004;
+inline constexpr unsigned kModeString = 0x008;
+inline constexpr unsigned kModeFile = 0x010;
+inline constexpr unsigned kModeDot = 0x020;
+inline constexpr unsigned kModeBody = 0x040;
+inline constexpr unsigned kModeEval = 0x080;
+inline constexpr unsigned kModeTrap = 0x100;
+inline constexpr unsigned kModeParams = 0x200;
+inline constexpr unsigned kModePrompt = 0x400;
+
+inline constexpr int kInputBufferSize = 2048;
+inline constexpr unsigned char kEof = 0xFF;
+
+struct InputState {
+  unsigned char* rp = nullptr;   // next character to deliver
+  unsigned char* end = nullptr;  // end of the valid data
+  unsigned char* buf = nullptr;  // start of the buffer
+  std::array<char, 128> script_name{};
+  std::array<char, 36> function_name{};
+  const char* goto_label = nullptr;
+  std::array<char, 64> label_work{};
+  int fd = -1;
+  bool position_unknown = true;
+  int read_limit = 0;
+  int redirection_count = 0;
+  int loop_depth = 0;
+  int break_count = 0;
+  int continue_count = 0;
+  int cond_depth = 0;
+  int goend_count = 0;
+  int global_counter = 0;
+  unsigned mode = 0;
+  std::int64_t body_offset = 0;
+  std::int64_t fill_position = 0;  // absolute position after the last refill
+  std::array<std::int32_t, 8> compound_work{};
+  VarStore local_store{};
+  VarStore* caller_store = nullptr;
+  int param_count = 0;
+  const char* param0 = nullptr;
+  char** params = nullptr;
+  // A string source is read in buffer-sized pieces from here.
+  const char* string_text = nullptr;
+  std::size_t string_length = 0;
+};
+
+extern InputState input;
+
+// Delivers the next byte of the current source (0..255).
+int fill_input();
+inline int next_char() {
+  if (input.rp < input.end) return *input.rp++;
+  return fill_input();
+}
+inline void push_back() { --input.rp; }
+
+// Moves to absolute position pos, or (relative) pos bytes from the
+// current position; returns the new absolute position or -1.
+std::int64_t input_position(std::int64_t pos, bool relative);
+
+// Counts the line feeds between two absolute positions by re-reading the
+// source; the caller moves back afterwards.  -1 if the source cannot.
+std::int64_t input_count_lines(std::int64_t from, std::int64_t to);
+
+// Runs PS1 (continuation false) or PS2.
+void show_prompt(bool continuation);
+
+// Console mask: 4 stdin, 2 stdout, 1 stderr are consoles.
+int console_mask();
+
+// Prepared values for the next function/trap/eval source.
+struct PreparedSource {
+  std::array<char, 36> function_name{};
+  std::int64_t body_offset = 0;
+  int body_length = 0;
+  int param_count = 0;
+  const char* param0 = nullptr;
+  char** params = nullptr;
+  // String sources
+  const char* text = nullptr;
+  std::size_t text_length = 0;
+};
+extern PreparedSource prepared;
+
+}  // namespace vek

@@ -1,0 +1,356 @@
+// Start-up, invocation options, settings and the session loop.
+#include "session/startup.h"
+
+#include <array>
+
+#include "core/classes.h"
+#include "core/lists.h"
+#include "core/shell.h"
+#include "core/words.h"
+#include "io/fdio.h"
+#include "platform/platform.h"
+#include "proc/tempfiles.h"
+#include "session/diag.h"
+#include "session/input.h"
+#include "support/strings.h"
+#include "vars/special.h"
+#include "vars/varstore.h"
+
+namespace vek {
+
+const char* command_string = nullptr;
+bool profile_running = false;
+std::array<char, 512> command_search_list{};
+std::array<char, 512> cd_search_list{};
+std::array<char, 16> terminal_name{};
+
+namespace {
+
+std::array<char, 260> script_path{};
+
+bool option_allowed(char c) {
+  switch (c) {
+    case 'a': case 'f': case 'h': case 'i': case 'n': case 'p': case 's': case 't':
+    case 'u': case 'v': case 'x': case 'B': case 'C': case 'E': case 'I': case 'N':
+    case 'P': case 'S': case '9': case '!': case '_':
+      return true;
+    default:
+      return false;
+  }
+}
+
+void apply_option(char c, bool on) {
+  set_opt(c, on);
+  if (c == 'f') glob_name_count = 0;
+  if (c == 'B') {
+    escape_char = on ? '\\' : '%';
+    change_escape_char(escape_char);
+  }
+  if (c == '!') plat::set_ignore_termination(on);
+}
+
+// Copies an environment value into a fixed setting buffer.
+template <std::size_t N>
+void copy_setting(std::array<char, N>& dst, const char* value, std::size_t limit = N - 1) {
+  std::size_t n = 0;
+  while (value[n] && n < limit) {
+    dst[n] = value[n];
+    ++n;
+  }
+  dst[n] = 0;
+}
+
+// Builds a search list: entries separated by ':' or ';' on this
+// platform, each normalised to the interpreter's path form.
+void build_search_list(std::array<char, 512>& dst, const char* value) {
+  std::size_t n = 0;
+  for (const char* p = value; *p && n + 1 < dst.size(); ++p) dst[n++] = (*p == '/') ? '\\' : *p;
+  dst[n] = 0;
+}
+
+bool is_regular_nonempty(const char* path) {
+  plat::FileInfo fi = plat::stat_path(path);
+  return fi.exists && fi.is_regular && fi.size > 0;
+}
+
+// Finds a script named on the command line: as written, else along the
+// command search list.  Stores the full path.
+bool find_script(const char* name, std::array<char, 260>& out) {
+  std::array<char, 260> path{};
+  concat_strings_n(static_cast<int>(path.size()), path.data(), {name});
+  path_normalize(path.data());
+  plat::FileInfo fi = plat::stat_path(path.data());
+  if (fi.exists && fi.is_regular) {
+    if (path[0] == '\\' || (path[0] && path[1] == ':')) {
+      out = path;
+    } else {
+      std::array<char, 260> cwd{};
+      sys_getcwd(cwd.data(), static_cast<int>(cwd.size()));
+      const char* rel = path.data();
+      if (rel[0] == '.' && rel[1] == '\\') rel += 2;
+      concat_strings_n(static_cast<int>(out.size()), out.data(), {cwd.data(), "\\", rel});
+      collapse_backslashes(out.data());
+    }
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int parse_options(int count, char** words, bool from_set) {
+  int i = 0;
+  bool pending_c = false;
+  bool pending_o = false;
+  bool got_c = false;
+  for (; i < count; ++i) {
+    const char* w = words[i];
+    if (w == nullptr) break;
+    if (pending_c) {
+      command_string = w;
+      pending_c = false;
+      ++i;
+      break;
+    }
+    if (pending_o) {
+      pending_o = false;
+      continue;
+    }
+    if (w[0] != '-' && w[0] != '+') break;
+    const bool on = w[0] == '-';
+    if (on && (w[1] == 0 || (w[1] == '-' && w[2] == 0))) {
+      ++i;  // "-" and "--" end the options
+      break;
+    }
+    if (w[1] == 0 || (!on && w[1] == '-')) {
+      shell_error(VEK_ERR(kErrUnknownOption), w);
+      return 0;
+    }
+    for (int k = 1; w[k]; ++k) {
+      char c = w[k];
+      if (c == 'c' || c == 'o') {
+        if (!on || (from_set && c == 'c') || (k == 1 && w[2] != 0)) {
+          shell_error(VEK_ERR(kErrUnknownOption), w);
+          return 0;
+        }
+        if (k > 1) {
+          shell_error(VEK_ERR(kErrOptionCombination), w);
+          return 0;
+        }
+        if (c == 'c') {
+          set_opt('c', true);
+          pending_c = true;
+          got_c = true;
+        } else {
+          pending_o = true;
+        }
+        continue;
+      }
+      if (c == '-') {
+        shell_error(VEK_ERR(kErrOptionCombination), w);
+        return 0;
+      }
+      if (!option_allowed(c) || (from_set && (c == 'i' || c == 's' || c == 'P' || c == 'n'))) {
+        shell_error(VEK_ERR(kErrUnknownOption), w);
+        return 0;
+      }
+      apply_option(c, on);
+    }
+  }
+  if (got_c && (pending_c || command_string == nullptr || command_string[0] == 0)) {
+    shell_error(VEK_ERR(kErrOptionC));
+    return 0;
+  }
+  return count - i;
+}
+
+int load_settings(char mode) {
+  if (mode == 'p') {
+    int path_exists = 0;
+    if (VarRecord* r = varop(&global_store, 'r', kVar, "PATH", nullptr, 0, nullptr)) {
+      build_search_list(command_search_list, r->value());
+      path_exists = 1;
+    }
+    if (VarRecord* r = varop(&global_store, 'r', kVar, "CDPATH", nullptr, 0, nullptr))
+      build_search_list(cd_search_list, r->value());
+    if (VarRecord* r = varop(&global_store, 'r', kVar, "HOME", nullptr, 0, nullptr)) {
+      copy_setting(home_directory, r->value());
+      path_normalize(home_directory.data());
+    }
+    return path_exists;
+  }
+  // Temporary directory: the first of six environment variables.
+  temp_directory[0] = 0;
+  static constexpr const char* kTempVars[] = {"VEKTEMP", "DOCUMENT_ROOT", "TEMP", "TMP", "TEMPDIR", "TMPDIR"};
+  for (const char* var : kTempVars) {
+    const char* v = env_lookup(var);
+    if (v == nullptr) continue;
+    if (var[0] == 'D') concat_strings_n(static_cast<int>(temp_directory.size()), temp_directory.data(), {v, "\\tmp"});
+    else concat_strings_n(static_cast<int>(temp_directory.size()), temp_directory.data(), {v});
+    break;
+  }
+  if (temp_directory[0] == 0) {
+    plat::FileInfo tmp = plat::stat_path("\\tmp");
+    if (tmp.exists && tmp.is_dir) copy_setting(temp_directory, "\\tmp");
+    else sys_getcwd(temp_directory.data(), static_cast<int>(temp_directory.size()));
+  }
+  path_normalize(temp_directory.data());
+  const char* path = env_lookup("PATH");
+  build_search_list(command_search_list, path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin");
+  const char* cdpath = env_lookup("CDPATH");
+  build_search_list(cd_search_list, cdpath != nullptr ? cdpath : ".:/");
+  const char* home = env_lookup("HOME");
+  copy_setting(home_directory, home != nullptr ? home : "\\");
+  path_normalize(home_directory.data());
+  const char* term = env_lookup("TERM");
+  copy_setting(terminal_name, term != nullptr ? term : "", 15);
+  return 0;
+}
+
+namespace {
+
+// Start-up steps up to the creation of the initial variables.
+void start_up(char* first_word) {
+  escape_char = '%';
+  varstore_init();
+  input = InputState{};
+  aux_result = -1;
+  build_class_tables();
+  build_command_table();
+  session_cleanup('p');
+  load_settings(0);
+  copy_setting(program_path, first_word != nullptr ? first_word : "vek", 259);
+
+  // Fill descriptors 0..9 with the null device so that the interpreter's
+  // own files get 10 and above.
+  for (;;) {
+    int fd = plat::open("NUL", plat::kReadWrite | plat::kBinary);
+    if (fd < 0) break;
+    if (fd >= 10) {
+      plat::close(fd);
+      break;
+    }
+  }
+  open_temp_files();
+  start_time = plat::time_now();
+  special_init();
+  std::array<char, 260> cwd{};
+  sys_getcwd(cwd.data(), static_cast<int>(cwd.size()));
+  varstore_create_initial(cwd.data());
+}
+
+int session(int argc, char** argv) {
+  const int mask = console_mask();
+  input.param0 = argv[0];
+  input.params = argv + 1;
+  input.param_count = argc - 1;
+  set_opt('S', true);
+  int left = parse_options(argc - 1, argv + 1, false);
+  char** operands = argv + argc - left;
+  if (opt('P')) {
+    set_opt('t', false);
+    set_opt('I', true);
+    set_opt('i', true);
+  }
+  int counter = 0;
+  if (opt('i') || opt('s') || opt('t')) {
+    set_opt('c', false);
+    --counter;
+  }
+  if (left > 0 && !opt('c')) ++counter;
+  const bool script = counter == 1;
+  if (opt('i') || (!opt('c') && !script && mask >= 6)) {
+    set_opt('i', true);
+    set_opt('s', true);
+  }
+  const char* script_name = nullptr;
+  if (script) {
+    input.param0 = operands[0];
+    if (find_script(operands[0], script_path)) input.param0 = script_path.data();
+    script_name = input.param0;
+    input.params = operands + 1;
+    input.param_count = left - 1;
+  } else {
+    input.params = operands;
+    input.param_count = left;
+  }
+  const bool interactive = opt('i');
+  if (interactive) {
+    set_opt('n', false);
+    if (mask != 7) set_opt('E', false);
+  } else {
+    set_opt('E', false);
+  }
+  const InputState base = input;
+  ++command_counter;
+
+  if (!opt('p')) {
+    std::array<char, 260> profile{};
+    concat_strings_n(static_cast<int>(profile.size()), profile.data(), {home_directory.data(), "\\autoexec.vek"});
+    collapse_backslashes(profile.data());
+    if (is_regular_nonempty(profile.data())) {
+      // An error inside the profile ends only the profile, also in a
+      // non-interactive run: the session goes on with its main input.
+      profile_running = true;
+      try {
+        run_source(profile.data(), 0, 0, kModeProfile);
+      } catch (const TopLevelAbort&) {
+        input = base;
+        skip_flags = 0;
+      }
+      profile_running = false;
+      if (load_settings('p') && script) {
+        if (find_script(operands[0], script_path)) {
+          input.param0 = script_path.data();
+          script_name = input.param0;
+        }
+      }
+    }
+  }
+  if (opt('n')) skip_flags |= kSkipNoExec;
+
+  unsigned mode;
+  if (opt('c') && command_string != nullptr) {
+    mode = kModeString;
+    prepared.text = command_string;
+    prepared.text_length = str_len(command_string);
+  } else {
+    mode = interactive ? kModeConsole : 0;
+  }
+  mode |= kModeSession;
+  for (;;) {
+    int r;
+    try {
+      if (mode & kModeString) {
+        prepared.text = command_string;
+        prepared.text_length = str_len(command_string);
+      }
+      r = run_source(script ? script_name : nullptr, 0, 0, mode);
+    } catch (const TopLevelAbort&) {
+      input = base;
+      skip_flags = 0;
+      if (opt('n')) skip_flags |= kSkipNoExec;
+      continue;
+    }
+    if (!(r >= kClosingBase && interactive && !opt('t'))) break;
+  }
+  return last_status;
+}
+
+}  // namespace
+
+int vek_main(int argc, char** argv) {
+  int status = 0;
+  try {
+    start_up(argc > 0 ? argv[0] : nullptr);
+    status = session(argc, argv);
+  } catch (const ProcessExit& e) {
+    status = e.status;
+  } catch (const TopLevelAbort&) {
+    status = last_status;
+  }
+  session_cleanup('e');
+  return status;
+}
+
+}  // namespace vek

@@ -1,0 +1,63 @@
+// String, number and path helpers.  None of them allocates; all work on
+// caller-supplied, NUL-terminated byte strings.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+
+namespace vek {
+
+// Copies the sources one after another into dst and terminates it;
+// returns the resulting length.  No bound.  A null dst returns 0.
+int concat_strings(char* dst, std::initializer_list<const char*> sources);
+
+// The same into a buffer of `size` bytes.  When the sources do not fit
+// (more than size-1 characters) the copy stops at the end of the buffer
+// and error 26 "Ziel-Puffer" is reported (which abandons the command).
+int concat_strings_n(int size, char* dst, std::initializer_list<const char*> sources);
+
+// Decimal conversion; never reports an error (see the tests for the rules).
+std::int32_t parse_decimal(const char* s);
+// 0 when s is an optional sign and at most 10 significant digits; else the
+// first offending character, or 1 for an empty string or a lone sign.
+int is_decimal_word(const char* s);
+// Reads at most 3 decimal digits; stores how many were read.
+int parse_small_decimal(int* count, const char* s);
+int format_unsigned(char* buf, std::uint32_t value);
+int format_signed(char* buf, std::int32_t value);
+
+// Integer words: "digits" or "base#digits" (base 2..36 or 256).  `base`
+// may be null; when it points at a value above 0 that base is used, and a
+// base written in the word is stored back through it.  Malformed words
+// report error 24 with the remaining text and yield 0.
+std::int32_t parse_integer(int* base, const char* s);
+// Writes value in base (below 1 means 10; 256 stores the four bytes).
+int format_integer(char* buf, int base, std::int32_t value);
+
+int upcase_string(char* s);
+void slash_to_backslash(char* s);
+int collapse_backslashes(char* s);
+// "/" to "\", collapsed backslashes (not for network paths); a
+// drive-relative path is error 19.
+void path_normalize(char* path);
+
+// 1 when the word holds ? * or [ that is first or not preceded by the
+// escape character.
+int has_unescaped_pattern_char(const char* word);
+
+// Case-insensitive lookup in the process environment; value or null.
+const char* env_lookup(const char* name);
+
+// Running 32-bit CRC of the crc builtin; null data resets the register.
+std::uint32_t crc_update(const void* data, std::size_t len);
+
+// Byte helpers with unsigned comparison.
+inline std::size_t str_len(const char* s) {
+  std::size_t n = 0;
+  while (s[n]) ++n;
+  return n;
+}
+int str_compare(const char* a, const char* b);
+
+}  // namespace vek

@@ -1,0 +1,358 @@
+// The variable store: limits, compaction, exports, integers, scopes and
+// listings.  Errors end in ProcessExit (non-interactive abort); $? tells
+// which error it was.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "core/shell.h"
+#include "session/diag.h"
+#include "session/input.h"
+#include "vars/special.h"
+#include "vars/varstore.h"
+
+namespace {
+
+using namespace vek;
+
+// Redirects descriptor fd into a temporary file for its lifetime.
+class Capture {
+ public:
+  explicit Capture(int fd) : fd_(fd), file_(std::tmpfile()) {
+    std::fflush(nullptr);
+    saved_ = dup(fd_);
+    dup2(fileno(file_), fd_);
+  }
+  ~Capture() { restore(); std::fclose(file_); }
+  std::string text() {
+    restore();
+    std::string s;
+    std::rewind(file_);
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, file_)) > 0;) s.append(buf, n);
+    return s;
+  }
+
+ private:
+  void restore() {
+    if (saved_ < 0) return;
+    dup2(saved_, fd_);
+    close(saved_);
+    saved_ = -1;
+  }
+  int fd_;
+  FILE* file_;
+  int saved_ = -1;
+};
+
+VarRecord* set(const char* name, const char* value, unsigned flags = kVar) {
+  return varop(&global_store, 's', flags, name, value, 0, nullptr);
+}
+VarRecord* find(const char* name) { return varop(&global_store, 'R', kVar, name, nullptr, 0, nullptr); }
+std::string value_of(VarRecord* r) { return r ? std::string(r->value()) : "<unset>"; }
+std::string get(const char* name) { return value_of(find(name)); }
+std::string env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? v : "<none>";
+}
+
+// Runs f, which must report error `number`; returns what went to stderr.
+std::string expect_error(int number, const std::function<void()>& f) {
+  Capture err(2);
+  EXPECT_THROW(f(), ProcessExit);
+  EXPECT_EQ(last_status | 16, (number + 1) | 16);
+  return err.text();
+}
+
+class VarStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    shell_options.fill(0);
+    skip_flags = 0;
+    ifs_text.fill(0);
+    std::memcpy(ifs_text.data(), "\t \r\n", 4);
+    input.global_counter = 0;
+    input.caller_store = nullptr;
+    input.mode = 0;
+    input.script_name.fill(0);
+    input.function_name.fill(0);
+    varstore_init();
+  }
+  void TearDown() override {
+    for (const char* n : {"VS_EXP", "VS_ALL", "VS_INT", "VS_E"}) unsetenv(n);
+    SetUp();
+  }
+  // Fills the global table to its 40 records: the start-up variables and
+  // v0..v31, each "x".
+  void fill_table() {
+    varstore_create_initial("C:\\work");
+    for (int i = 0; i < 32; ++i) set(("v" + std::to_string(i)).c_str(), "x");
+  }
+};
+
+TEST_F(VarStoreTest, TableLimitAndCompactionTotals) {
+  fill_table();
+  ASSERT_EQ(get("OLDPWD"), "C:\\work");
+  std::string err = expect_error(kErrGlobalStore, [] { set("extra", "1"); });
+  EXPECT_NE(err.find("Variablenspeicher : 'extra' : b=0 : n=-1 : ... : b=0 : n=0\r\n"),
+            std::string::npos) << err;
+  EXPECT_EQ(get("v31"), "x");
+
+  ASSERT_NE(varop(&global_store, 'u', kVar, "v5", nullptr, 0, nullptr), nullptr);
+  ASSERT_NE(set("extra", "1"), nullptr);
+  EXPECT_EQ(get("extra"), "1");
+  EXPECT_EQ(find("v5"), nullptr);
+  for (int i = 0; i < 32; ++i)
+    if (i != 5) {
+      EXPECT_EQ(get(("v" + std::to_string(i)).c_str()), "x") << i;
+    }
+  // Two compactions, one slot and the 5 bytes of "v5\0x\0" reclaimed; the
+  // rest of the 22-byte value is NUL padding.
+  VarRecord* vlim = find("__VLIM__");
+  ASSERT_NE(vlim, nullptr);
+  EXPECT_EQ(vlim->value_size(), 22);
+  EXPECT_EQ(std::string(vlim->value(), 22), std::string("2 1 5") + std::string(17, '\0'));
+}
+
+TEST_F(VarStoreTest, EmptyVlimMakesCompactionFail) {
+  fill_table();
+  varop(&global_store, 'u', kVar, "v0", nullptr, 0, nullptr);
+  set("__VLIM__", "");
+  std::string err = expect_error(kErrGlobalStore, [] { set("extra", "1"); });
+  // Reclaimed: v0's 5 bytes and the 22 bytes of slack left in __VLIM__.
+  EXPECT_NE(err.find("b=0 : n=-1 : ... : b=27 : n=1\r\n"), std::string::npos) << err;
+  EXPECT_EQ(get("__VLIM__"), "");
+  EXPECT_EQ(get("v1"), "x");
+  // The slot was reclaimed all the same, so the next creation needs no
+  // compaction.
+  EXPECT_NE(set("extra", "1"), nullptr);
+}
+
+TEST_F(VarStoreTest, BorrowsHalfThePreviousSlack) {
+  set("p", "0123456789");  // capacity 13
+  VarRecord* q = set("q", "ab");  // capacity 5
+  set("p", "0");  // rewritten in place: slack 9
+  char* old_text = q->text;
+  char* old_free = global_store.next_free;
+  ASSERT_EQ(set("q", "abc"), q);
+  EXPECT_EQ(q->text, old_text - 4);
+  EXPECT_EQ(q->capacity, 9u);
+  EXPECT_EQ(find("p")->capacity, 9u);
+  EXPECT_EQ(global_store.next_free, old_free);
+  EXPECT_EQ(get("p"), "0");
+  EXPECT_EQ(get("q"), "abc");
+  // p's slack is now 5 and q needs 10 bytes more: it moves to a fresh slot.
+  VarRecord* moved = set("q", "abcdefghijklm");
+  EXPECT_NE(moved, q);
+  EXPECT_EQ(q->name_len, 0u);
+  EXPECT_EQ(get("q"), "abcdefghijklm");
+}
+
+TEST_F(VarStoreTest, ArenaCompactionKeepsExportsAndCopiedValues) {
+  std::string big(20000, 'b');
+  set("pad", big.c_str());
+  set("VS_EXP", "one", kVar | kExported);
+  VarRecord* y = set("y", "hello");
+  EXPECT_EQ(env("VS_EXP"), "one");
+  EXPECT_STREQ(find("VS_EXP")->text, "VS_EXP=one");
+  varop(&global_store, 'u', kVar, "pad", nullptr, 0, nullptr);
+  // The second big value does not fit beside the freed one: compaction
+  // moves VS_EXP and y down while y's own bytes are the value being copied.
+  ASSERT_NE(varop(&global_store, 's', kVar, "copy", y->value(), 0, nullptr), nullptr);
+  set("fill", std::string(20000, 'f').c_str());
+  EXPECT_EQ(get("copy"), "hello");
+  EXPECT_EQ(get("fill").size(), 20000u);
+  VarRecord* e = find("VS_EXP");
+  EXPECT_STREQ(e->text, "VS_EXP=one");
+  EXPECT_EQ(env("VS_EXP"), "one");
+  set("VS_EXP", "two");
+  EXPECT_EQ(env("VS_EXP"), "two");
+  EXPECT_STREQ(find("VS_EXP")->text, "VS_EXP=two");
+}
+
+TEST_F(VarStoreTest, ValueFromMovingRecordSurvivesSlotCompaction) {
+  set("pad", "");
+  VarRecord* y = set("y", "hello");
+  for (int i = 0; i < 38; ++i) set(("w" + std::to_string(i)).c_str(), "w");
+  varop(&global_store, 'u', kVar, "pad", nullptr, 0, nullptr);
+  ASSERT_NE(varop(&global_store, 's', kVar, "z", y->value(), 0, nullptr), nullptr);
+  EXPECT_EQ(get("z"), "hello");
+  EXPECT_EQ(get("y"), "hello");
+}
+
+TEST_F(VarStoreTest, ExportOnlyForPlainText) {
+  set_opt('a', true);
+  set("VS_ALL", "1");
+  EXPECT_EQ(env("VS_ALL"), "1");
+  set("VS_INT", "5", kVar | kInteger);
+  EXPECT_EQ(env("VS_INT"), "<none>");
+  // An exported variable that becomes an integer leaves the environment.
+  set_opt('a', false);
+  set("VS_EXP", "3", kVar | kExported);
+  VarRecord* r = set("VS_EXP", "7", kVar | kInteger);
+  EXPECT_EQ(r->flags & kExported, 0u);
+  EXPECT_EQ(r->int_value(), 7);
+  EXPECT_STREQ(r->name(), "VS_EXP");
+  EXPECT_EQ(env("VS_EXP"), "<none>");
+  set("VS_E", "x", kVar | kExported);
+  var_unexport(find("VS_E"));
+  EXPECT_EQ(env("VS_E"), "<none>");
+  EXPECT_STREQ(find("VS_E")->name(), "VS_E");
+}
+
+TEST_F(VarStoreTest, IntegerAndTextValues) {
+  VarRecord* n = set("n", "16#ff", kVar | kInteger);
+  ASSERT_TRUE(n->is_integer());
+  EXPECT_EQ(n->value_size(), 4);
+  EXPECT_EQ(n->int_value(), 255);
+  EXPECT_TRUE(set("n", "-12")->is_integer());
+  EXPECT_EQ(find("n")->int_value(), -12);
+  std::int32_t k = 42;
+  varop(&global_store, 's', kVar | kIntValue, "n", &k, 0, nullptr);
+  EXPECT_EQ(find("n")->int_value(), 42);
+  varop(&global_store, 's', kVar | kIntValue, "t", &k, 0, nullptr);
+  EXPECT_EQ(get("t"), "42");
+  EXPECT_FALSE(find("t")->is_integer());
+  expect_error(kErrArithmetic, [] { set("n", "zz"); });
+  EXPECT_EQ(find("n")->int_value(), 42);
+  VarRecord* t = set("n", "abc", kVar | kAsText);
+  EXPECT_FALSE(t->is_integer());
+  EXPECT_EQ(t->flags & (kBinary | kAsText), 0u);
+  EXPECT_EQ(get("n"), "abc");
+  var_set_number("num", -7);
+  EXPECT_EQ(get("num"), "-7");
+  var_set_number(std::string(31, 'n').c_str(), 1);
+  expect_error(kErrBadName, [] { var_set_number(std::string(32, 'n').c_str(), 1); });
+  expect_error(kErrBadName, [] { var_set_number("1x", 1); });
+}
+
+TEST_F(VarStoreTest, WordsJoinWithFirstIfsCharacter) {
+  char buf[] = "a\0bb\0c";
+  char* words[] = {buf, buf + 2, buf + 5};
+  varop(&global_store, 's', kVar, "j", nullptr, 3, words);
+  EXPECT_EQ(get("j"), "a\tbb\tc");
+  char buf2[] = "a\0bb\0c";
+  char* words2[] = {buf2, buf2 + 2, buf2 + 5};
+  ifs_text[0] = '\0';  // empty IFS: words run together
+  EXPECT_EQ(join_words(3, words2), 4);
+  EXPECT_STREQ(buf2, "abbc");
+  varop(&global_store, 's', kVar, "j", nullptr, 0, nullptr);
+  EXPECT_EQ(get("j"), "");
+}
+
+TEST_F(VarStoreTest, LocalAndCallerScopes) {
+  std::array<VarRecord, kLocalRecords> script_recs, fn_recs;
+  set("x", "global");
+  local_store_open(input.local_store, script_recs);
+  varop(current_local_store(), 'S', kVar | kLocal, "x", "script", 0, nullptr);
+  EXPECT_EQ(value_of(var_find("x")), "global");  // store not in use yet
+  input.local_store.in_use |= 0x80;
+  EXPECT_EQ(value_of(var_find("x")), "script");
+  var_set("x", "script2");
+  EXPECT_EQ(get("x"), "global");
+  EXPECT_EQ(value_of(varop(&global_store, 'r', kVar | kExported, "x", nullptr, 0, nullptr)), "global");
+  input.global_counter = 1;
+  EXPECT_EQ(value_of(var_find("x")), "global");
+  input.global_counter = 0;
+
+  // A function called from the script: the script's locals are read-only.
+  VarStore saved = input.local_store;
+  input.caller_store = &saved;
+  input.mode = kModeBody;
+  local_store_open(input.local_store, fn_recs);
+  EXPECT_EQ(input.local_store.arena_begin, saved.next_free);
+  EXPECT_EQ(value_of(var_find("x")), "script2");
+  expect_error(kErrReadOnly, [] { var_set("x", "1"); });
+  varop(current_local_store(), 'S', kVar | kLocal, "f", std::string(100, 'f').c_str(), 0, nullptr);
+  input.local_store.in_use = 0x80;
+  EXPECT_EQ(value_of(var_find("f")), std::string(100, 'f'));
+  // Return: the script's store comes back unharmed.
+  input.local_store = saved;
+  input.caller_store = nullptr;
+  input.mode = 0;
+  EXPECT_EQ(value_of(var_find("x")), "script2");
+  EXPECT_EQ(var_find("f"), nullptr);
+}
+
+TEST_F(VarStoreTest, LocalStoreLimits) {
+  std::array<VarRecord, kLocalRecords> recs;
+  local_store_open(input.local_store, recs);
+  VarStore* loc = current_local_store();
+  varop(loc, 'S', kVar, "a", std::string(1900, 'a').c_str(), 0, nullptr);
+  std::string err = expect_error(kErrLocalStore, [loc] {
+    varop(loc, 'S', kVar, "b", std::string(200, 'b').c_str(), 0, nullptr);
+  });
+  EXPECT_NE(err.find("Variablenspeicher : 'b' : b="), std::string::npos) << err;
+  EXPECT_EQ(value_of(varop(loc, 'R', kVar, "a", nullptr, 0, nullptr)).size(), 1900u);
+  for (const char* n : {"c", "d", "e", "f", "g"}) varop(loc, 'S', kVar, n, "1", 0, nullptr);
+  expect_error(kErrLocalStore, [loc] { varop(loc, 'S', kVar, "h", "1", 0, nullptr); });
+  EXPECT_EQ(value_of(varop(loc, 'R', kVar, "g", nullptr, 0, nullptr)), "1");
+}
+
+TEST_F(VarStoreTest, StaticNamesResolveThroughScriptAndFunction) {
+  std::strcpy(input.script_name.data(), "T.VEK");
+  std::strcpy(input.function_name.data(), "f");
+  input.mode = kModeBody;
+  char q[260];
+  EXPECT_EQ(static_name(q, "s", false), 8);
+  EXPECT_STREQ(q, "T.VEK@@s");
+  varop(&global_store, 'S', kVar | kStatic, q, "top", 0, nullptr);
+  static_var_count = 1;
+  EXPECT_EQ(value_of(var_find("s")), "top");
+  var_set("s", "changed");
+  EXPECT_EQ(get("T.VEK@@s"), "changed");
+  EXPECT_EQ(find("s"), nullptr);
+  static_name(q, "s", true);
+  EXPECT_STREQ(q, "T.VEK@f@s");
+  varop(&global_store, 'S', kVar | kStatic, q, "mine", 0, nullptr);
+  EXPECT_EQ(value_of(var_find("s")), "mine");
+  input.mode = 0;  // outside the function only the script's one is seen
+  EXPECT_EQ(value_of(var_find("s")), "changed");
+  expect_error(kErrBadName, [] { var_find("a-b"); });
+}
+
+TEST_F(VarStoreTest, SkipFlagsLeaveOnlyFunctionsWorking) {
+  set("v", "1");
+  skip_flags = kSkipBranch;
+  EXPECT_EQ(set("v", "2"), nullptr);
+  EXPECT_EQ(find("v"), nullptr);
+  EXPECT_EQ(varop(&global_store, 'u', kVar, "v", nullptr, 0, nullptr), nullptr);
+  std::int32_t slot = 3;
+  ASSERT_NE(varop(&global_store, 's', kFunc | kBinary, "fn", &slot, 4, nullptr), nullptr);
+  VarRecord* f = varop(&global_store, 'r', kFunc, "fn", nullptr, 0, nullptr);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->int_value(), 3);
+  skip_flags = 0;
+  EXPECT_EQ(get("v"), "1");
+}
+
+TEST_F(VarStoreTest, ListingFormats) {
+  set("a", "1");
+  VarRecord* i = set("i", "255", kVar | kInteger);
+  i->base = 16;
+  set("j", "7", kVar | kInteger);
+  std::int32_t slot = 0;
+  varop(&global_store, 's', kFunc | kBinary, "fn", &slot, 4, nullptr);
+  set("VS_E", "x", kVar | kExported);
+  std::array<VarRecord, kLocalRecords> recs;
+  local_store_open(input.local_store, recs);
+  varop(current_local_store(), 'S', kVar | kLocal, "loc", "l", 0, nullptr);
+
+  Capture out(1);
+  list_store('g', kVar | kFunc, '-');
+  list_store('g', kExported, '+');
+  list_store('l', kVar, '-');
+  list_store('b', kLocal | kInteger, '+');
+  EXPECT_EQ(out.text(),
+            "a=1\r\ni=16#ff\r\nj=10#7\r\nfn()  { ... }\r\nVS_E=x\r\n"
+            "VS_E\r\n"
+            "loc=l\r\n"
+            "i\r\nj\r\nloc\r\n");
+}
+
+}  // namespace
