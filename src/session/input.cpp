@@ -184,7 +184,17 @@ void show_prompt(bool continuation) {
   skip_flags = 0;
   prepared.text = text.data();
   prepared.text_length = n;
-  run_source(nullptr, kPromptSlotStart, kPromptBufStart, kModeString);
+  try {
+    run_source(nullptr, kPromptSlotStart, kPromptBufStart, kModeString);
+  } catch (const TopLevelAbort&) {
+    // A prompt command that fails would fail again at every prompt and
+    // lock the session in a loop: show the default prompt instead.
+    in_prompt = 1;
+    skip_flags = 0;
+    prepared.text = dflt;
+    prepared.text_length = str_len(dflt);
+    run_source(nullptr, kPromptSlotStart, kPromptBufStart, kModeString);
+  }
 }
 
 }  // namespace vek

@@ -1,0 +1,149 @@
+#!/usr/bin/env python3
+"""Interactive tests: runs vek in a real terminal (tmux), types keys and
+compares the screen.
+
+Each scenario is a list of steps: ("keys", ...) sends keys to the pane,
+("expect", text) waits until the screen (trailing blanks removed, empty
+lines at the end dropped) contains the text, ("screen", lines) waits for
+the exact screen.  Ends with the line "N passed, N failed".
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+VEK = None
+TIMEOUT = 5.0
+
+
+SOCKET = "vektest"
+
+
+def tmux(*args, check=True):
+    return subprocess.run(["tmux", "-L", SOCKET, *args], check=check,
+                          capture_output=True, text=True)
+
+
+def screen(name):
+    out = tmux("capture-pane", "-p", "-t", name, check=False).stdout
+    lines = [line.rstrip() for line in out.split("\n")]
+    while lines and not lines[-1]:
+        lines.pop()
+    return "\n".join(lines)
+
+
+def normalise(text):
+    return "\n".join(line.rstrip() for line in text.split("\n"))
+
+
+def run_scenario(name, args, steps, home):
+    global SOCKET
+    SOCKET = "vektest-%d-%s" % (os.getpid(), name)
+    env = ["env", "-i", "HOME=" + home, "PATH=/usr/bin:/bin",
+           "TMPDIR=" + home, "TERM=xterm", "LANG=C"]
+    cmd = " ".join(env + [VEK] + args)
+    tmux("new-session", "-d", "-s", name, "-x", "100", "-y", "30", cmd + "; sleep 30")
+    try:
+        for kind, value in steps:
+            if kind == "keys":
+                tmux("send-keys", "-t", name, *value)
+                continue
+            deadline = time.time() + TIMEOUT
+            while True:
+                text = screen(name)
+                want = normalise(value)
+                ok = want in text if kind == "expect" else text == want
+                if ok:
+                    break
+                if time.time() > deadline:
+                    return "waiting for %s %r\n--- screen ---\n%s" % (kind, value, text)
+                time.sleep(0.05)
+        return None
+    finally:
+        tmux("kill-server", check=False)
+
+
+SCENARIOS = [
+    ("prompts count commands, PS2 continues", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["echo hello", "Enter"]),
+        ("expect", "hello\n2#  "),
+        ("keys", ["", "Enter"]),
+        ("expect", "hello\n2#\n2#  "),
+        ("keys", ['echo "a', "Enter"]),
+        ("expect", "2>  "),
+        ("keys", ['b"', "Enter"]),
+        ("expect", "3#  "),
+    ]),
+    ("an error returns to the prompt", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["nosuch; echo never", "Enter"]),
+        ("expect", "vek: Kommando nicht gefunden: 'nosuch'\n1#  "),
+        ("keys", ["fi", "Enter"]),
+        ("expect", "vek: Syntaxfehler: 'Beginn der Syntax-Einheit fehlt'\n2#  "),
+        ("keys", ["echo $?", "Enter"]),
+        ("expect", "\n18\n"),
+    ]),
+    ("PS1 is a command", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ['PS1="print -nu2 MINE:"', "Enter"]),
+        ("expect", "MINE:"),
+    ]),
+    ("a failing prompt falls back to the default", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ['PS1="print a.b>c"', "Enter"]),
+        ("expect", "vek: Syntaxfehler: '..?.<>'\n2#  "),
+        ("keys", ['PS1="print -nu2 OK:"', "Enter"]),
+        ("expect", "OK:"),
+    ]),
+    ("end of input with -I", ["-p", "-I"], [
+        ("expect", "1#  "),
+        ("keys", ["C-d"]),
+        ("expect", "Benutze  exit\n1#  "),
+        ("keys", ["exit 3", "Enter"]),
+        ("expect", "[exited]"),
+    ]),
+    ("interrupt at the prompt", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["C-c"]),
+        ("expect", "*** SIGNAL ***  2  Interrupt\n1#  "),
+        ("keys", ["echo alive", "Enter"]),
+        ("expect", "alive"),
+    ]),
+    ("standard input not a console with -i", ["-p", "-i", "</dev/null"], [
+        ("expect", "-i: input not_a_tty"),
+    ]),
+]
+
+
+def main():
+    global VEK
+    if len(sys.argv) < 3 or sys.argv[1] != "--vek":
+        print("usage: run_tty.py --vek PATH", file=sys.stderr)
+        return 2
+    VEK = os.path.abspath(sys.argv[2])
+    if shutil.which("tmux") is None:
+        print("tmux is not installed")
+        print("0 passed, 1 failed")
+        return 1
+    passed = failed = 0
+    for i, (name, args, steps) in enumerate(SCENARIOS):
+        home = tempfile.mkdtemp(prefix="vek-tty-")
+        steps = [(k, v) if k == "keys" else (k, v.replace("[exited]", "")) for k, v in steps]
+        try:
+            err = run_scenario("s%d" % i, args, steps, home)
+        finally:
+            shutil.rmtree(home, ignore_errors=True)
+        if err:
+            failed += 1
+            print("FAIL %s: %s" % (name, err))
+        else:
+            passed += 1
+    print("%d passed, %d failed" % (passed, failed))
+    return 0 if failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
