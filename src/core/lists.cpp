@@ -42,7 +42,6 @@ void begin_source(const char* name, unsigned mode, unsigned char* buffer,
   input.compound_work.fill(0);
   input.string_text = nullptr;
   input.string_length = 0;
-  if (!body) input.script_name[0] = 0;
   if (body) {
     input.fd = func_read_fd;
     input.function_name = prepared.function_name;
@@ -144,6 +143,7 @@ int run_source(const char* name, int start, int pos, unsigned mode) {
       // An interactive source starts again with a fresh buffer.
       if (!console) throw;
       if ((input.mode & kModeFile) && input.fd >= 0 && input.fd != fresh.fd) plat::close(input.fd);
+      locals.fill(VarRecord{});
       input = fresh;
       input.rp = input.end = input.buf;
       skip_flags = 0;
