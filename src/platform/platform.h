@@ -48,6 +48,9 @@ void set_no_inherit(int fd);
 // Current directory in interpreter form; false if it does not fit.
 bool getcwd(char* buf, std::size_t size);
 int unlink(const char* path);
+// Full path of the running program in interpreter form; false if unknown
+// or too long.
+bool program_file(char* buf, std::size_t size);
 
 // File classification used by the shared file test.
 struct FileInfo {

@@ -219,7 +219,9 @@ void start_up(char* first_word) {
   build_command_table();
   session_cleanup('p');
   load_settings(0);
-  copy_setting(program_path, first_word != nullptr ? first_word : "vek", 259);
+  // The interpreter's own full path, for scripts it runs itself.
+  if (!plat::program_file(program_path.data(), program_path.size()))
+    copy_setting(program_path, first_word != nullptr ? first_word : "vek", 259);
 
   // Fill descriptors 0..9 with the null device so that the interpreter's
   // own files get 10 and above.

@@ -112,6 +112,20 @@ SCENARIOS = [
         ("keys", ["echo alive", "Enter"]),
         ("expect", "alive"),
     ]),
+    ("-i ignores a command string", ["-p", "-i", "-c", "'echo from-string'"], [
+        ("expect", "1#  "),
+        ("keys", ["echo typed", "Enter"]),
+        ("expect", "typed\n2#  "),
+    ]),
+    ("a prompt of 2040 characters or more is refused", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["x=0123456789012345678901234567890123456789012345678901234567890123456789012345678901234567890123456789", "Enter"]),
+        ("keys", ['PS1=$x$x$x$x$x$x$x$x$x$x$x$x$x$x$x$x$x$x$x$x$x', "Enter"]),
+        ("expect", "vek: Prompt zu lang\n3#  "),
+    ]),
+    ("a command string is not interactive on a console", ["-p", "-c", "'echo $-'"], [
+        ("screen", "Scp"),
+    ]),
     ("standard input not a console with -i", ["-p", "-i", "</dev/null"], [
         ("expect", "-i: input not_a_tty"),
     ]),

@@ -120,6 +120,16 @@ int unlink(const char* path) {
   return ::unlink(host);
 }
 
+bool program_file(char* buf, std::size_t size) {
+  if (size == 0) return false;
+  ssize_t n = ::readlink("/proc/self/exe", buf, size - 1);
+  if (n <= 0 || static_cast<std::size_t>(n) >= size - 1) return false;
+  buf[n] = 0;
+  for (char* p = buf; *p; ++p)
+    if (*p == '/') *p = '\\';
+  return true;
+}
+
 FileInfo stat_path(const char* path) {
   FileInfo info;
   char host[4096];
