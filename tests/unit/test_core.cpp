@@ -6,6 +6,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "capture.h"
 #include "core/classes.h"
 #include "core/shell.h"
 #include "io/fdio.h"
@@ -90,17 +91,9 @@ TEST(ClassTables, TablesDifferWhereTheyMust) {
 
 // Captures what format_out writes to a descriptor.
 std::string capture(const std::function<void(int)>& write) {
-  char path[] = "/tmp/vek_fmt_XXXXXX";
-  int fd = mkstemp(path);
-  write(fd);
-  std::string out;
-  lseek(fd, 0, SEEK_SET);
-  char buf[512];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<std::size_t>(n));
-  close(fd);
-  unlink(path);
-  return out;
+  testing_support::Capture cap(1);
+  write(1);
+  return cap.text();
 }
 
 TEST(Formatter, ConversionsAndLiteralPercent) {

@@ -150,8 +150,25 @@ TEST(PatternRandom, WildcardAgainstReference) {
     }
     for (int sub = 0; sub < 12; ++sub) {
       std::string subject;
-      std::size_t slen = pick(8);
-      for (std::size_t k = 0; k < slen; ++k) subject += subject_chars[pick(subject_chars.size())];
+      if (sub % 2 == 0) {
+        std::size_t slen = pick(8);
+        for (std::size_t k = 0; k < slen; ++k) subject += subject_chars[pick(subject_chars.size())];
+      } else {
+        // A string built from the pattern: it would match without the
+        // committed-star rule, so it tests that rule.
+        for (const WToken& t : toks) {
+          if (t.kind == WToken::literal) subject += t.text;
+          if (t.kind == WToken::any) subject += subject_chars[pick(subject_chars.size())];
+          if (t.kind == WToken::star)
+            for (std::size_t k = pick(4); k > 0; --k) subject += subject_chars[pick(subject_chars.size())];
+          if (t.kind == WToken::set) {
+            std::string choices;
+            for (char c : subject_chars + "xyz")
+              if (t.members[static_cast<unsigned char>(c)]) choices += c;
+            subject += choices.empty() ? 'a' : choices[pick(choices.size())];
+          }
+        }
+      }
       bool want = ref_match(toks, 0, subject, 0);
       ASSERT_EQ(pattern_match(subject, buf.data(), wesc) == 0, want)
           << "pattern '" << pattern << "' subject '" << subject << "'";

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "capture.h"
 #include "core/shell.h"
 #include "session/diag.h"
 #include "session/input.h"
@@ -20,35 +21,7 @@ namespace {
 
 using namespace vek;
 
-// Redirects descriptor fd into a temporary file for its lifetime.
-class Capture {
- public:
-  explicit Capture(int fd) : fd_(fd), file_(std::tmpfile()) {
-    std::fflush(nullptr);
-    saved_ = dup(fd_);
-    dup2(fileno(file_), fd_);
-  }
-  ~Capture() { restore(); std::fclose(file_); }
-  std::string text() {
-    restore();
-    std::string s;
-    std::rewind(file_);
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, file_)) > 0;) s.append(buf, n);
-    return s;
-  }
-
- private:
-  void restore() {
-    if (saved_ < 0) return;
-    dup2(saved_, fd_);
-    close(saved_);
-    saved_ = -1;
-  }
-  int fd_;
-  FILE* file_;
-  int saved_ = -1;
-};
+using vek::testing_support::Capture;
 
 VarRecord* set(const char* name, const char* value, unsigned flags = kVar) {
   return varop(&global_store, 's', flags, name, value, 0, nullptr);
