@@ -178,7 +178,8 @@ bool compact(VarStore& st, std::size_t short_bytes, bool want_slot, const char* 
 
 // Finds a place for a record of `need` bytes: a free slot that is large
 // enough, else a never-used slot with fresh arena bytes, compacting the
-// store when slots or bytes run out.  Null after the error was reported.
+// store when slots or bytes run out.  Null when there is no room (the
+// caller reports it).
 VarRecord* seek_place(VarStore& st, std::size_t need, const char* msg_name) {
   for (int attempt = 0;; ++attempt) {
     VarRecord* r = st.first;
@@ -200,12 +201,24 @@ VarRecord* seek_place(VarStore& st, std::size_t need, const char* msg_name) {
       std::size_t short_bytes = room > need ? 0 : need + 1 - room;
       ok = compact(st, short_bytes, !have_slot, msg_name);
     }
-    if (!ok) {
-      shell_error(st.is_global ? VEK_ERR(kErrGlobalStore) : VEK_ERR(kErrLocalStore), msg_name);
-      return nullptr;
-    }
+    if (!ok) return nullptr;
   }
 }
+
+void report_full(const VarStore& st, const char* msg_name) {
+  shell_error(st.is_global ? VEK_ERR(kErrGlobalStore) : VEK_ERR(kErrLocalStore), msg_name);
+}
+
+// The previous contents of a record that had to move, kept until its new
+// place is found so that a failed assignment does not lose the variable.
+struct MovingRecord {
+  std::array<char, kGlobalArena> bytes;
+  std::size_t name_len = 0;
+  std::size_t value_bytes = 0;
+  unsigned flags = 0;
+  std::uint32_t base = 0;
+};
+MovingRecord moving;
 
 void write_record(VarRecord* r, const char* name, std::size_t n, const char* src,
                   std::size_t vbytes, unsigned flags, std::uint32_t base) {
@@ -295,6 +308,7 @@ VarRecord* set_record(VarStore& st, VarRecord* rec, unsigned flags, const char* 
 
   std::size_t need = n + vbytes + 1;
   std::uint32_t base = rec ? rec->base : 0;
+  bool had_old = false;
   if (rec && rec->capacity < need) {
     if (rec != st.first) {
       VarRecord* p = rec - 1;
@@ -307,6 +321,12 @@ VarRecord* set_record(VarStore& st, VarRecord* rec, unsigned flags, const char* 
       }
     }
     if (rec->capacity < need) {
+      moving.name_len = rec->name_len;
+      moving.value_bytes = rec->value_len - 1;
+      moving.flags = rec->flags;
+      moving.base = rec->base;
+      std::memcpy(moving.bytes.data(), rec->text, rec->name_len + rec->value_len);
+      had_old = true;
       rec->name_len = 0;
       rec->value_len = 0;
       rec->flags = 0;
@@ -316,7 +336,22 @@ VarRecord* set_record(VarStore& st, VarRecord* rec, unsigned flags, const char* 
   }
   if (!rec) {
     rec = seek_place(st, need, msg_name);
-    if (!rec) return nullptr;
+    if (!rec) {
+      if (had_old) {
+        // Put the old value back where room was made for it.
+        VarRecord* back = seek_place(st, moving.name_len + moving.value_bytes + 1, msg_name);
+        if (back) {
+          write_record(back, moving.bytes.data(), moving.name_len, moving.bytes.data() + moving.name_len,
+                       moving.value_bytes, moving.flags, moving.base);
+          if (moving.flags & kExported) {
+            back->text[moving.name_len - 1] = '=';
+            register_env(back);
+          }
+        }
+      }
+      report_full(st, msg_name);
+      return nullptr;
+    }
   }
   write_record(rec, name, n, src, vbytes, stored, base);
   if (unexport) plat::env_unset(rec->text);

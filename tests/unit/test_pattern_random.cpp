@@ -177,7 +177,6 @@ TEST(PatternRandom, WildcardAgainstReference) {
     }
   }
   // The generator must produce a useful mix.
-  printf("wc compared %d matched %d errors %d\n", compared, matched, errors);
   EXPECT_GT(matched, compared / 20);
   EXPECT_GT(errors, 100);
 }
@@ -347,7 +346,6 @@ TEST(PatternRandom, RegexAgainstStdRegex) {
       }
     }
   }
-  printf("rx compared %d found %d grouped %d\n", compared, found, grouped);
   EXPECT_GT(found, compared / 5);
   EXPECT_GT(grouped, 500);
 }

@@ -329,3 +329,22 @@ TEST_F(VarStoreTest, ListingFormats) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(VarStoreTest, FailedGrowthKeepsTheOldValue) {
+  varstore_create_initial("C:\\work");
+  set("keep", "old value");
+  set("VS_E", "exported", kVar | kExported);
+  // Use up the arena with one large value.
+  std::string big(32768 - 600, 'b');
+  ASSERT_NE(set("big", big.c_str()), nullptr);
+  std::string huge(2000, 'h');
+  expect_error(kErrGlobalStore, [&] { set("keep", huge.c_str()); });
+  EXPECT_EQ(get("keep"), "old value");
+  expect_error(kErrGlobalStore, [&] { set("VS_E", huge.c_str()); });
+  EXPECT_EQ(get("VS_E"), "exported");
+  EXPECT_EQ(env("VS_E"), "exported");
+}
+
+}  // namespace
