@@ -18,11 +18,11 @@ bool is_word(unsigned char c) { return is_letter(c) || is_digit(c) || c == '_'; 
 
 unsigned char class_escape_op(unsigned char letter) {
   switch (letter) {
-    case 'A': return op_letter;
-    case 'L': return op_lower;
-    case 'U': return op_upper;
-    case 'D': return op_digit;
-    case 'W': return op_word_char;
+    case 'A': return rx_letter;
+    case 'L': return rx_lower;
+    case 'U': return rx_upper;
+    case 'D': return rx_digit;
+    case 'W': return rx_word_char;
     default: return 0;
   }
 }
@@ -30,15 +30,15 @@ unsigned char class_escape_op(unsigned char letter) {
 // Operand bytes of a repeatable item's base opcode, or -1.
 int base_operand_size(unsigned char base) {
   switch (base) {
-    case op_literal:
-    case op_backref: return 1;
-    case op_class: return 32;
-    case op_any:
-    case op_letter:
-    case op_lower:
-    case op_upper:
-    case op_digit:
-    case op_word_char: return 0;
+    case rx_literal:
+    case rx_backref: return 1;
+    case rx_class: return 32;
+    case rx_any:
+    case rx_letter:
+    case rx_lower:
+    case rx_upper:
+    case rx_digit:
+    case rx_word_char: return 0;
     default: return -1;
   }
 }
@@ -63,15 +63,16 @@ class Compiler {
   // Starts a new item of `size` bytes; `repeatable` says whether a
   // following "*" or interval may apply to it.
   bool item(std::size_t size, bool repeatable) {
-    if (!room(size)) return fail(rx_buffer_too_small);
+    if (!room(size)) return fail(rx_err_buffer_too_small);
     last_item_ = repeatable ? out_ : npos;
     return true;
   }
+  // Callers check room() first; the test here only guards the buffer.
   bool emit(unsigned char b) {
-    buf_[out_++] = b;
+    if (out_ < buf_.size()) buf_[out_++] = b;
     return true;
   }
-  bool literal(unsigned char b) { return item(2, true) && emit(op_literal) && emit(b); }
+  bool literal(unsigned char b) { return item(2, true) && emit(rx_literal) && emit(b); }
   bool simple(unsigned char op, bool repeatable) { return item(1, repeatable) && emit(op); }
   bool list();
   bool escape();
@@ -115,10 +116,10 @@ std::size_t Compiler::run() {
       }
     } else if (c == '$' && i_ + 1 == pat_.size()) {
       ++i_;
-      ok = simple(op_end_anchor, false);
+      ok = simple(rx_end_anchor, false);
     } else if (c == '.') {
       ++i_;
-      ok = simple(op_any, true);
+      ok = simple(rx_any, true);
     } else if (c == '[') {
       ++i_;
       ok = list();
@@ -129,14 +130,14 @@ std::size_t Compiler::run() {
     if (!ok) return 0;
   }
   if (!room(2)) {
-    fail(rx_buffer_too_small);
+    fail(rx_err_buffer_too_small);
     return 0;
   }
   if (open_count_ > 0) {
-    fail(rx_group_unbalanced);
+    fail(rx_err_group_unbalanced);
     return 0;
   }
-  emit(op_end);
+  emit(rx_end);
   emit(static_cast<unsigned char>(groups_ | (anchored_ ? regex_trailer_anchored : 0)));
   return out_;
 }
@@ -153,7 +154,7 @@ bool Compiler::list() {
   bool first = true;
   int prev = -1;  // last member or range end: the start of a following "-"
   for (;;) {
-    if (i_ >= pat_.size()) return fail(rx_list_not_closed);
+    if (i_ >= pat_.size()) return fail(rx_err_list_not_closed);
     auto c = static_cast<unsigned char>(pat_[i_]);
     if (c == ']' && !first) {
       ++i_;
@@ -161,7 +162,7 @@ bool Compiler::list() {
     }
     first = false;
     if (c == '-' && prev >= 0) {
-      if (i_ + 1 >= pat_.size()) return fail(rx_list_not_closed);
+      if (i_ + 1 >= pat_.size()) return fail(rx_err_list_not_closed);
       auto end = static_cast<unsigned char>(pat_[i_ + 1]);
       i_ += 2;
       if (end == ']') {  // "-" before "]" is a member
@@ -198,7 +199,7 @@ bool Compiler::list() {
   if (negated)
     for (auto& b : bits) b = static_cast<unsigned char>(~b);
   bits[0] &= 0xFE;  // byte 0 never matches
-  emit(op_class);
+  emit(rx_class);
   for (auto b : bits) emit(b);
   return true;
 }
@@ -212,30 +213,30 @@ bool Compiler::escape() {
   i_ += 2;
   switch (d) {
     case '(':
-      if (groups_ >= Regex::max_groups) return fail(rx_too_many_groups);
+      if (groups_ >= Regex::max_groups) return fail(rx_err_too_many_groups);
       if (!item(2, false)) return false;
-      emit(op_group_open);
+      emit(rx_group_open);
       emit(static_cast<unsigned char>(groups_));
       open_[open_count_++] = static_cast<unsigned char>(groups_++);
       return true;
     case ')': {
-      if (open_count_ == 0) return fail(rx_group_unbalanced);
+      if (open_count_ == 0) return fail(rx_err_group_unbalanced);
       if (!item(2, false)) return false;
       unsigned char g = open_[--open_count_];
       closed_[g] = true;
-      return emit(op_group_close) && emit(g);
+      return emit(rx_group_close) && emit(g);
     }
     case '1': case '2': case '3': case '4': case '5':
     case '6': case '7': case '8': case '9': {
       int g = d - '1';
-      if (g >= groups_ || !closed_[g]) return fail(rx_backref_open_group);
-      return item(2, true) && emit(op_backref) && emit(static_cast<unsigned char>(g));
+      if (g >= groups_ || !closed_[g]) return fail(rx_err_backref_open_group);
+      return item(2, true) && emit(rx_backref) && emit(static_cast<unsigned char>(g));
     }
     case '{':
       if (last_item_ == npos) return literal('{');
       return interval();
-    case '<': return simple(op_word_start, false);
-    case '>': return simple(op_word_end, false);
+    case '<': return simple(rx_word_start, false);
+    case '>': return simple(rx_word_end, false);
     case 'A': case 'L': case 'U': case 'D': case 'W':
       return simple(class_escape_op(d), true);
     case '!':
@@ -243,26 +244,26 @@ bool Compiler::escape() {
       // anywhere else the escaped "!" is a literal "!".
       if (i_ + 1 < pat_.size() && static_cast<unsigned char>(pat_[i_]) == esc_ &&
           class_escape_op(static_cast<unsigned char>(pat_[i_ + 1])) != 0)
-        return simple(op_negate, false);
+        return simple(rx_negate, false);
       return literal('!');
     case 'n': return literal(10);
     case 'r': return literal(13);
     case 't': return literal(9);
     case 'z': return literal(26);
     case '\n':
-    case '\r': return fail(rx_escape_line_end);
+    case '\r': return fail(rx_err_escape_line_end);
     default: return literal(d);
   }
 }
 
 // One decimal number of an interval, at most 255.
 bool Compiler::number(std::size_t& value) {
-  if (i_ >= pat_.size()) return fail(rx_interval_not_closed);
-  if (!is_digit(static_cast<unsigned char>(pat_[i_]))) return fail(rx_interval_no_number);
+  if (i_ >= pat_.size()) return fail(rx_err_interval_not_closed);
+  if (!is_digit(static_cast<unsigned char>(pat_[i_]))) return fail(rx_err_interval_no_number);
   value = 0;
   while (i_ < pat_.size() && is_digit(static_cast<unsigned char>(pat_[i_]))) {
     value = value * 10 + static_cast<std::size_t>(pat_[i_] - '0');
-    if (value > 255) return fail(rx_interval_too_big);
+    if (value > 255) return fail(rx_err_interval_too_big);
     ++i_;
   }
   return true;
@@ -281,21 +282,21 @@ bool Compiler::interval() {
     if (at(0) == '}' || at(0) == esc_) {
       max = rx_unlimited;
     } else if (at(0) == ',') {
-      return fail(rx_interval_three_numbers);
+      return fail(rx_err_interval_three_numbers);
     } else if (!number(max)) {
       return false;
     }
-    if (at(0) == ',') return fail(rx_interval_three_numbers);
+    if (at(0) == ',') return fail(rx_err_interval_three_numbers);
   }
   if (at(0) == '}') {
     i_ += 1;
   } else if (at(0) == esc_ && at(1) == '}') {
     i_ += 2;
   } else {
-    return fail(rx_interval_not_closed);
+    return fail(rx_err_interval_not_closed);
   }
-  if (max < min) return fail(rx_interval_max_below_min);
-  if (!room(2)) return fail(rx_buffer_too_small);
+  if (max < min) return fail(rx_err_interval_max_below_min);
+  if (!room(2)) return fail(rx_err_buffer_too_small);
   buf_[last_item_] += rx_interval;
   last_item_ = npos;
   emit(static_cast<unsigned char>(min));
@@ -310,7 +311,7 @@ bool Compiler::interval() {
 std::size_t program_end(std::span<const unsigned char> buf) {
   if (buf.empty() || buf[0] == 0) return npos;
   std::size_t end = 0;
-  while (end < buf.size() && buf[end] != op_end) {
+  while (end < buf.size() && buf[end] != rx_end) {
     int size = regex_operand_size(buf[end]);
     if (size < 0) return npos;
     end += 1 + static_cast<std::size_t>(size);
@@ -320,7 +321,7 @@ std::size_t program_end(std::span<const unsigned char> buf) {
   if (groups > Regex::max_groups) return npos;
   for (std::size_t pc = 0; pc < end; pc += 1 + static_cast<std::size_t>(regex_operand_size(buf[pc]))) {
     unsigned char op = buf[pc];
-    bool numbered = op == op_group_open || op == op_group_close || (op & ~3) == op_backref;
+    bool numbered = op == rx_group_open || op == rx_group_close || (op & ~3) == rx_backref;
     if (numbered && buf[pc + 1] >= groups) return npos;
   }
   return end;
@@ -330,13 +331,13 @@ std::size_t program_end(std::span<const unsigned char> buf) {
 
 int regex_operand_size(unsigned char opcode) {
   switch (opcode) {
-    case op_group_open:
-    case op_group_close: return 1;
-    case op_end_anchor:
-    case op_end:
-    case op_negate:
-    case op_word_start:
-    case op_word_end: return 0;
+    case rx_group_open:
+    case rx_group_close: return 1;
+    case rx_end_anchor:
+    case rx_end:
+    case rx_negate:
+    case rx_word_start:
+    case rx_word_end: return 0;
     default: break;
   }
   int rep = opcode & 3;
@@ -346,10 +347,10 @@ int regex_operand_size(unsigned char opcode) {
 }
 
 void regex_fold_literals_upper(unsigned char* program) {
-  for (std::size_t pc = 0; program[pc] != op_end;) {
+  for (std::size_t pc = 0; program[pc] != rx_end;) {
     int size = regex_operand_size(program[pc]);
     if (size < 0) return;
-    if ((program[pc] & ~3) == op_literal && is_lower(program[pc + 1])) program[pc + 1] -= 'a' - 'A';
+    if ((program[pc] & ~3) == rx_literal && is_lower(program[pc + 1])) program[pc + 1] -= 'a' - 'A';
     pc += 1 + static_cast<std::size_t>(size);
   }
 }
@@ -374,7 +375,7 @@ unsigned char* Regex::compile(std::string_view pattern, unsigned char* buf_begin
     // Reuse the program left in the buffer, with its anchoring and groups.
     std::size_t end = program_end(buf);
     if (end == npos) {
-      last_error_ = rx_nothing_compiled;
+      last_error_ = rx_err_nothing_compiled;
       return nullptr;
     }
     anchored_ = (buf[end + 1] & regex_trailer_anchored) != 0;
@@ -417,11 +418,14 @@ int Regex::match(std::string_view subject) {
     match_end_ = end_reached_;
     return 1;
   };
+  // Group openings consume nothing; when a literal follows them, only the
+  // positions holding it can start a match.
+  std::size_t lead = 0;
+  while (program_[lead] == rx_group_open) lead += 2;
   if (anchored_) {
     if (run(0, 0)) return found(0);
-  } else if (program_[0] == op_literal) {
-    // Only positions holding the first literal can start a match.
-    auto first = static_cast<char>(program_[1]);
+  } else if (program_[lead] == rx_literal) {
+    auto first = static_cast<char>(program_[lead + 1]);
     for (std::size_t pos = text_.find(first); pos != std::string_view::npos;
          pos = text_.find(first, pos + 1))
       if (run(0, pos)) return found(pos);
@@ -439,7 +443,7 @@ int Regex::match(std::string_view subject) {
 // byte 0) never matches.
 std::size_t Regex::item_length(unsigned char base, std::size_t operand, std::size_t pos,
                                bool negated) const {
-  if (base == op_backref) {
+  if (base == rx_backref) {
     unsigned char g = program_[operand];
     std::size_t start = group_start_[g], end = group_end_[g];
     if (start == unset || end == unset || end < start) return npos;
@@ -451,14 +455,14 @@ std::size_t Regex::item_length(unsigned char base, std::size_t operand, std::siz
   auto c = static_cast<unsigned char>(text_[pos]);
   bool hit;
   switch (base) {
-    case op_literal: return c == program_[operand] ? 1 : npos;
-    case op_any: return 1;
-    case op_class: return (program_[operand + c / 8] >> (c % 8)) & 1 ? 1 : npos;
-    case op_letter: hit = is_letter(c); break;
-    case op_lower: hit = is_lower(c); break;
-    case op_upper: hit = is_upper(c); break;
-    case op_digit: hit = is_digit(c); break;
-    case op_word_char: hit = is_word(c); break;
+    case rx_literal: return c == program_[operand] ? 1 : npos;
+    case rx_any: return 1;
+    case rx_class: return (program_[operand + c / 8] >> (c % 8)) & 1 ? 1 : npos;
+    case rx_letter: hit = is_letter(c); break;
+    case rx_lower: hit = is_lower(c); break;
+    case rx_upper: hit = is_upper(c); break;
+    case rx_digit: hit = is_digit(c); break;
+    case rx_word_char: hit = is_word(c); break;
     default: return npos;
   }
   return hit != negated ? 1 : npos;
@@ -470,7 +474,7 @@ std::size_t Regex::item_length(unsigned char base, std::size_t operand, std::siz
 bool Regex::repeat(unsigned char base, std::size_t operand, std::size_t next, std::size_t pos,
                    std::size_t min, std::size_t max, bool negated) {
   std::size_t step = 1;
-  if (base == op_backref) {
+  if (base == rx_backref) {
     unsigned char g = program_[operand];
     if (group_start_[g] == unset || group_end_[g] == unset || group_end_[g] < group_start_[g])
       return false;
@@ -488,9 +492,12 @@ bool Regex::repeat(unsigned char base, std::size_t operand, std::size_t next, st
     for (; count < max; ++count, end += step)
       if (item_length(base, operand, end, negated) == npos) break;
   }
+  // When a literal follows, only the positions holding it are worth trying.
+  const bool literal_next = program_[next] == rx_literal;
   for (;;) {
     if (backoff_limit_ != nullptr && subject_ + end == backoff_limit_) return false;
-    if (run(next, end)) return true;
+    bool worth = !literal_next || (end < text_.size() && static_cast<unsigned char>(text_[end]) == program_[next + 1]);
+    if (worth && run(next, end)) return true;
     if (count == min || step == 0) return false;
     --count;
     end -= step;
@@ -504,23 +511,23 @@ bool Regex::run(std::size_t pc, std::size_t pos) {
   for (;;) {
     unsigned char op = program_[pc];
     bool negated = false;
-    if (op == op_negate) {
+    if (op == rx_negate) {
       negated = true;
       op = program_[++pc];
     }
     switch (op) {
-      case op_end:
+      case rx_end:
         end_reached_ = pos;
         return true;
-      case op_group_open:
+      case rx_group_open:
         group_start_[program_[pc + 1]] = pos;
         pc += 2;
         continue;
-      case op_group_close:
+      case rx_group_close:
         group_end_[program_[pc + 1]] = pos;
         pc += 2;
         continue;
-      case op_end_anchor: {
+      case rx_end_anchor: {
         unsigned char c = byte_at(pos);
         bool at_end = pos >= text_.size() || c == 26 || (c == '\n' && pos + 1 == text_.size()) ||
                       (c == '\r' && pos + 2 == text_.size() && text_[pos + 1] == '\n');
@@ -528,11 +535,11 @@ bool Regex::run(std::size_t pc, std::size_t pos) {
         ++pc;
         continue;
       }
-      case op_word_start:
+      case rx_word_start:
         if (!is_word(byte_at(pos)) || (pos > 0 && is_word(byte_at(pos - 1)))) return false;
         ++pc;
         continue;
-      case op_word_end:
+      case rx_word_end:
         if (is_word(byte_at(pos)) || pos == 0 || !is_word(byte_at(pos - 1))) return false;
         ++pc;
         continue;

@@ -7,7 +7,7 @@
 // pattern syntax.
 //
 // Program format: a sequence of operations, each an opcode byte followed
-// by its operands, ended by op_end and one trailer byte (see
+// by its operands, ended by rx_end and one trailer byte (see
 // regex_trailer_*).  Repeatable items carry their repetition in the
 // opcode: base + rx_star is zero or more, base + rx_interval is followed,
 // after the item's own operands, by the minimum and the maximum count
@@ -20,49 +20,50 @@
 
 namespace vek {
 
+// Opcodes, with their operands in the comments.
 enum RegexOp : unsigned char {
-  op_group_open = 2,     // group number 0..8
-  op_literal = 4,        // the byte
-  op_any = 8,            // -
-  op_class = 12,         // 32-byte bitmap, bit b%8 of byte b/8 per member b
-  op_end_anchor = 20,    // -
-  op_end = 22,           // - (then the trailer byte)
-  op_group_close = 24,   // group number 0..8
-  op_backref = 36,       // group number 0..8
-  op_negate = 44,        // - ; always directly followed by a class escape
-  op_word_start = 48,    // -
-  op_word_end = 52,      // -
-  op_letter = 56,        // -  A-Z a-z
-  op_lower = 60,         // -  a-z
-  op_upper = 64,         // -  A-Z
-  op_digit = 68,         // -  0-9
-  op_word_char = 72,     // -  letters, digits, "_"
+  rx_group_open = 2,     // group number 0..8
+  rx_literal = 4,        // the byte
+  rx_any = 8,            // -
+  rx_class = 12,         // 32-byte bitmap, bit b%8 of byte b/8 per member b
+  rx_end_anchor = 20,    // -
+  rx_end = 22,           // - (then the trailer byte)
+  rx_group_close = 24,   // group number 0..8
+  rx_backref = 36,       // group number 0..8
+  rx_negate = 44,        // - ; always directly followed by a class escape
+  rx_word_start = 48,    // -
+  rx_word_end = 52,      // -
+  rx_letter = 56,        // -  A-Z a-z
+  rx_lower = 60,         // -  a-z
+  rx_upper = 64,         // -  A-Z
+  rx_digit = 68,         // -  0-9
+  rx_word_char = 72,     // -  letters, digits, "_"
 };
 
 inline constexpr unsigned char rx_star = 1;      // added to a base opcode
 inline constexpr unsigned char rx_interval = 3;  // added to a base opcode
 inline constexpr unsigned char rx_unlimited = 255;
 
-// Trailer byte after op_end: the group count and the anchored flag, so
+// Trailer byte after rx_end: the group count and the anchored flag, so
 // that an empty pattern can reuse the program with both.
 inline constexpr unsigned char regex_trailer_anchored = 0x80;
 inline constexpr unsigned char regex_trailer_groups = 0x0F;
 
 // Compile error numbers (last_error()).
 enum RegexError : int {
-  rx_ok = 0,
-  rx_interval_too_big = 11,     // interval number above 255
-  rx_interval_no_number = 16,   // a digit was needed
-  rx_backref_open_group = 25,   // back-reference to a group not closed yet
-  rx_escape_line_end = 36,      // escape character before LF or CR
-  rx_nothing_compiled = 41,     // empty pattern, nothing compiled before
-  rx_group_unbalanced = 42,     // close without open, or left open
-  rx_too_many_groups = 43,      // more than 9 groups
-  rx_interval_three_numbers = 44,
-  rx_interval_not_closed = 45,
-  rx_interval_max_below_min = 46,
-  rx_list_not_closed = 49,
-  rx_buffer_too_small = 50,
+  rx_err_none = 0,
+  rx_err_interval_too_big = 11,     // interval number above 255
+  rx_err_interval_no_number = 16,   // a digit was needed
+  rx_err_backref_open_group = 25,   // back-reference to a group not closed yet
+  rx_err_escape_line_end = 36,      // escape character before LF or CR
+  rx_err_nothing_compiled = 41,     // empty pattern, nothing compiled before
+  rx_err_group_unbalanced = 42,     // close without open, or left open
+  rx_err_too_many_groups = 43,      // more than 9 groups
+  rx_err_interval_three_numbers = 44,
+  rx_err_interval_not_closed = 45,
+  rx_err_interval_max_below_min = 46,
+  rx_err_list_not_closed = 49,
+  rx_err_buffer_too_small = 50,
 };
 
 struct RegexSpan {

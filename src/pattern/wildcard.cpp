@@ -195,7 +195,12 @@ int pattern_match(std::string_view subject, const unsigned char* compiled,
       const unsigned char* run = p;
       const unsigned char* committed = nullptr;
       std::size_t committed_s = 0;
+      const bool plain_first = *run != esc && *run != '[';
       for (std::size_t anchor = s; anchor < n && committed == nullptr; ++anchor) {
+        if (plain_first) {  // skip straight to the next candidate
+          anchor = subject.find(static_cast<char>(*run), anchor);
+          if (anchor == std::string_view::npos) break;
+        }
         const unsigned char* q = run;
         std::size_t t = anchor;
         for (;;) {

@@ -11,10 +11,14 @@
 #include <array>
 #include <random>
 // GCC 12 warns inside its own <regex> at some optimisation levels.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <regex>
 #pragma GCC diagnostic pop
+#else
+#include <regex>
+#endif
 #include <string>
 #include <vector>
 
@@ -163,7 +167,7 @@ TEST(PatternRandom, WildcardAgainstReference) {
             for (std::size_t k = pick(4); k > 0; --k) subject += subject_chars[pick(subject_chars.size())];
           if (t.kind == WToken::set) {
             std::string choices;
-            for (char c : subject_chars + "xyz")
+            for (char c : subject_chars)
               if (t.members[static_cast<unsigned char>(c)]) choices += c;
             subject += choices.empty() ? 'a' : choices[pick(choices.size())];
           }
@@ -203,28 +207,33 @@ struct RxGen {
 
   std::size_t pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); }
 
+  // Appends pieces to one form.  (Plain appends: GCC 12 at -O3 warns
+  // falsely about "literal" + std::string.)
+  static void add(std::string& to, std::initializer_list<std::string_view> pieces) {
+    for (std::string_view p : pieces) to += p;
+  }
+
   void quantifier() {
+    std::string m(1, static_cast<char>('0' + pick(3)));
+    std::string n(1, static_cast<char>(m[0] + pick(3)));
     switch (pick(8)) {
       case 0:
-      case 1: ours += "*"; ecma += "*"; break;
-      case 2: {
-        auto m = std::to_string(pick(3));
-        ours += "%{" + m + "%}";
-        ecma += "{" + m + "}";
+      case 1:
+        add(ours, {"*"});
+        add(ecma, {"*"});
         break;
-      }
-      case 3: {
-        auto m = std::to_string(pick(3));
-        ours += "%{" + m + ",%}";
-        ecma += "{" + m + ",}";
+      case 2:  // exactly m
+        add(ours, {"%{", m, "%}"});
+        add(ecma, {"{", m, "}"});
         break;
-      }
-      case 4: {
-        std::size_t m = pick(3), n = m + pick(3);
-        ours += "%{" + std::to_string(m) + "," + std::to_string(n) + "}";  // plain "}" closes too
-        ecma += "{" + std::to_string(m) + "," + std::to_string(n) + "}";
+      case 3:  // at least m
+        add(ours, {"%{", m, ",%}"});
+        add(ecma, {"{", m, ",}"});
         break;
-      }
+      case 4:  // m to n, closed by a plain "}" in our form
+        add(ours, {"%{", m, ",", n, "}"});
+        add(ecma, {"{", m, ",", n, "}"});
+        break;
       default: break;
     }
   }
@@ -254,8 +263,8 @@ struct RxGen {
         if (pick(2)) body += "c";
         if (pick(3) == 0) body += "A-Z";
         if (body.empty() || pick(3) == 0) body += "b";
-        ours += std::string("[") + (neg ? "^" : "") + body + "]";
-        ecma += std::string("[") + (neg ? "^" : "") + body + "]";
+        add(ours, {"[", neg ? "^" : "", body, "]"});
+        add(ecma, {"[", neg ? "^" : "", body, "]"});
         break;
       }
       case 8: case 9: {  // a class escape, maybe negated
@@ -263,15 +272,16 @@ struct RxGen {
         const char* sets[] = {"A-Za-z", "a-z", "A-Z", "0-9", "A-Za-z0-9_"};
         std::size_t k = pick(5);
         bool neg = pick(3) == 0;
-        ours += std::string(neg ? "%!" : "") + "%" + names[k];
-        ecma += std::string("[") + (neg ? "^" : "") + sets[k] + "]";
+        add(ours, {neg ? "%!" : "", "%", std::string_view(&names[k], 1)});
+        add(ecma, {"[", neg ? "^" : "", sets[k], "]"});
         break;
       }
       default:
         if (!closed.empty()) {
           int g = closed[pick(closed.size())];
-          ours += "%" + std::to_string(g);
-          ecma += "(?:\\" + std::to_string(g) + ")";  // keeps "\1" apart from a digit after it
+          std::string digit = std::to_string(g);
+          add(ours, {"%", digit});
+          add(ecma, {"(?:\\", digit, ")"});  // keeps "\1" apart from a digit after it
         } else {
           ours += "b";
           ecma += "b";
@@ -317,7 +327,7 @@ TEST(PatternRandom, RegexAgainstStdRegex) {
   std::array<unsigned char, 1024> buf{};
   Regex re;
   int compared = 0, found = 0, grouped = 0;
-  for (int round = 0; round < 2500; ++round) {
+  for (int round = 0; round < 4000; ++round) {
     gen.make();
     ASSERT_NE(re.compile(gen.ours, buf.data(), buf.data() + buf.size(), '%'), nullptr)
         << gen.ours << " error " << re.last_error();
@@ -330,7 +340,8 @@ TEST(PatternRandom, RegexAgainstStdRegex) {
         subject += subject_chars[std::uniform_int_distribution<std::size_t>(0, subject_chars.size() - 1)(srng)];
       std::smatch m;
       bool want = std::regex_search(subject, m, ecma);
-      std::string where = "ours '" + gen.ours + "' ecma '" + gen.ecma + "' subject '" + subject + "'";
+      std::string where;
+      RxGen::add(where, {"ours '", gen.ours, "' ecma '", gen.ecma, "' subject '", subject, "'"});
       ASSERT_EQ(re.match(subject.c_str()) == 1, want) << where;
       ++compared;
       if (!want) continue;

@@ -63,41 +63,41 @@ std::vector<int> program(std::string_view pattern) {
 using V = std::vector<int>;
 
 TEST(RegexCompile, ProgramLayout) {
-  EXPECT_EQ(program("ab*"), (V{op_literal, 'a', op_literal + 1, 'b', op_end, 0}));
-  EXPECT_EQ(program("^a%{2,%}"), (V{op_literal + 3, 'a', 2, 255, op_end, 0x80}));
+  EXPECT_EQ(program("ab*"), (V{rx_literal, 'a', rx_literal + 1, 'b', rx_end, 0}));
+  EXPECT_EQ(program("^a%{2,%}"), (V{rx_literal + 3, 'a', 2, 255, rx_end, 0x80}));
   EXPECT_EQ(program("%(x%)%1*"),
-            (V{op_group_open, 0, op_literal, 'x', op_group_close, 0, op_backref + 1, 0, op_end, 1}));
-  EXPECT_EQ(program("%!%D*"), (V{op_negate, op_digit + 1, op_end, 0}));
-  EXPECT_EQ(program(".%A%L%U%W%<%>"), (V{op_any, op_letter, op_lower, op_upper, op_word_char,
-                                         op_word_start, op_word_end, op_end, 0}));
-  EXPECT_EQ(program("a$"), (V{op_literal, 'a', op_end_anchor, op_end, 0}));
-  EXPECT_EQ(program("a$b"), (V{op_literal, 'a', op_literal, '$', op_literal, 'b', op_end, 0}));
+            (V{rx_group_open, 0, rx_literal, 'x', rx_group_close, 0, rx_backref + 1, 0, rx_end, 1}));
+  EXPECT_EQ(program("%!%D*"), (V{rx_negate, rx_digit + 1, rx_end, 0}));
+  EXPECT_EQ(program(".%A%L%U%W%<%>"), (V{rx_any, rx_letter, rx_lower, rx_upper, rx_word_char,
+                                         rx_word_start, rx_word_end, rx_end, 0}));
+  EXPECT_EQ(program("a$"), (V{rx_literal, 'a', rx_end_anchor, rx_end, 0}));
+  EXPECT_EQ(program("a$b"), (V{rx_literal, 'a', rx_literal, '$', rx_literal, 'b', rx_end, 0}));
   EXPECT_EQ(program("%n%r%t%z%.%%"),
-            (V{op_literal, 10, op_literal, 13, op_literal, 9, op_literal, 26, op_literal, '.',
-               op_literal, '%', op_end, 0}));
-  EXPECT_EQ(program("a%"), (V{op_literal, 'a', op_literal, '%', op_end, 0}));  // trailing escape
-  EXPECT_EQ(program("%!x"), (V{op_literal, '!', op_literal, 'x', op_end, 0}));  // no class escape
+            (V{rx_literal, 10, rx_literal, 13, rx_literal, 9, rx_literal, 26, rx_literal, '.',
+               rx_literal, '%', rx_end, 0}));
+  EXPECT_EQ(program("a%"), (V{rx_literal, 'a', rx_literal, '%', rx_end, 0}));  // trailing escape
+  EXPECT_EQ(program("%!x"), (V{rx_literal, '!', rx_literal, 'x', rx_end, 0}));  // no class escape
   EXPECT_EQ(program("a%{2,3}"), program("a%{2,3%}"));
 }
 
 TEST(RegexCompile, StarAndIntervalWithNothingToRepeatAreLiteral) {
-  EXPECT_EQ(program("*a"), (V{op_literal, '*', op_literal, 'a', op_end, 0}));
-  EXPECT_EQ(program("^*"), (V{op_literal, '*', op_end, 0x80}));
-  EXPECT_EQ(program("%(*%)"), (V{op_group_open, 0, op_literal, '*', op_group_close, 0, op_end, 1}));
-  EXPECT_EQ(program("%<*"), (V{op_word_start, op_literal, '*', op_end, 0}));
-  EXPECT_EQ(program("%{2%}"), (V{op_literal, '{', op_literal, '2', op_literal, '}', op_end, 0}));
+  EXPECT_EQ(program("*a"), (V{rx_literal, '*', rx_literal, 'a', rx_end, 0}));
+  EXPECT_EQ(program("^*"), (V{rx_literal, '*', rx_end, 0x80}));
+  EXPECT_EQ(program("%(*%)"), (V{rx_group_open, 0, rx_literal, '*', rx_group_close, 0, rx_end, 1}));
+  EXPECT_EQ(program("%<*"), (V{rx_word_start, rx_literal, '*', rx_end, 0}));
+  EXPECT_EQ(program("%{2%}"), (V{rx_literal, '{', rx_literal, '2', rx_literal, '}', rx_end, 0}));
   // An item takes one repetition; a second one is literal.
-  EXPECT_EQ(program("a**"), (V{op_literal + 1, 'a', op_literal, '*', op_end, 0}));
-  EXPECT_EQ(program("a%{2%}*"), (V{op_literal + 3, 'a', 2, 2, op_literal, '*', op_end, 0}));
+  EXPECT_EQ(program("a**"), (V{rx_literal + 1, 'a', rx_literal, '*', rx_end, 0}));
+  EXPECT_EQ(program("a%{2%}*"), (V{rx_literal + 3, 'a', 2, 2, rx_literal, '*', rx_end, 0}));
   EXPECT_EQ(program("a*%{2%}"),
-            (V{op_literal + 1, 'a', op_literal, '{', op_literal, '2', op_literal, '}', op_end, 0}));
+            (V{rx_literal + 1, 'a', rx_literal, '{', rx_literal, '2', rx_literal, '}', rx_end, 0}));
 }
 
 TEST(RegexCompile, Lists) {
   auto members = [](std::string_view pattern) {
     Engine e;
     EXPECT_TRUE(e.compile(pattern)) << pattern;
-    EXPECT_EQ(e.buf[0], op_class);
+    EXPECT_EQ(e.buf[0], rx_class);
     std::string out;
     for (int b = 0; b < 256; ++b)
       if (e.buf[1 + b / 8] >> (b % 8) & 1) out += static_cast<char>(b);
@@ -161,9 +161,9 @@ TEST(RegexCompile, EmptyPatternReusesTheProgramInTheBuffer) {
   junk.fill('x');
   EXPECT_EQ(e.re.compile("", junk.data(), junk.data() + junk.size(), '%'), nullptr);
   EXPECT_EQ(e.re.last_error(), 41);
-  junk = {op_backref, 5, op_end, 1};  // group number beyond the count
+  junk = {rx_backref, 5, rx_end, 1};  // group number beyond the count
   EXPECT_EQ(e.re.compile("", junk.data(), junk.data() + junk.size(), '%'), nullptr);
-  junk = {op_literal, 'a', op_end};  // no room for the trailer
+  junk = {rx_literal, 'a', rx_end};  // no room for the trailer
   EXPECT_EQ(e.re.compile("", junk.data(), junk.data() + 3, '%'), nullptr);
 }
 
@@ -322,11 +322,16 @@ TEST(RegexMatch, SubjectEndsAtNul) {
   EXPECT_EQ(e.re.match(std::string_view("ab\0cd", 5)), 0);
 }
 
-// With and without the first-literal shortcut ("x..." versus "[x]..."),
-// every subject gives the same match and groups.
+// With and without the first-literal shortcut (a literal first, possibly
+// behind group openings, versus a one-member list there), every subject
+// gives the same match and groups.
 TEST(RegexMatch, FirstLiteralShortcutAgreesWithFullScan) {
-  const char* patterns[] = {"ab*", "a%(b*%)%1", "a.*b", "b%>", "a$", "ab*c%{0,2%}", "ba%{2%}",
-                            "a%(.%)%1*c", "c%<", "a%!%D"};
+  const char* pairs[][2] = {
+      {"ab*", "[a]b*"},           {"a%(b*%)%1", "[a]%(b*%)%1"}, {"a.*b", "[a].*b"},
+      {"b%>", "[b]%>"},           {"a$", "[a]$"},               {"ab*c%{0,2%}", "[a]b*c%{0,2%}"},
+      {"ba%{2%}", "[b]a%{2%}"},   {"a%(.%)%1*c", "[a]%(.%)%1*c"}, {"c%<", "[c]%<"},
+      {"a%!%D", "[a]%!%D"},       {"%(a%)%1", "%([a]%)%1"},     {"%(%(b%)a*%)%2%1", "%(%([b]%)a*%)%2%1"},
+  };
   std::vector<std::string> subjects{""};
   const std::string alphabet = "abc ";
   for (std::size_t len = 1, first = 0; len <= 5; ++len) {
@@ -335,15 +340,13 @@ TEST(RegexMatch, FirstLiteralShortcutAgreesWithFullScan) {
       for (char c : alphabet) subjects.push_back(subjects[k] + c);
     first = last;
   }
-  for (const char* p : patterns) {
+  for (auto& pair : pairs) {
     Engine fast, full;
-    ASSERT_TRUE(fast.compile(p));
-    ASSERT_TRUE(full.compile(std::string("[") + p[0] + "]" + (p + 1)));
-    ASSERT_EQ(fast.buf[0], op_literal);
-    ASSERT_EQ(full.buf[0], op_class);
+    ASSERT_TRUE(fast.compile(pair[0]));
+    ASSERT_TRUE(full.compile(pair[1]));
     for (const std::string& s : subjects) {
-      ASSERT_EQ(fast.search(s), full.search(s)) << p << " on '" << s << "'";
-      ASSERT_EQ(fast.groups(), full.groups()) << p << " on '" << s << "'";
+      ASSERT_EQ(fast.search(s), full.search(s)) << pair[0] << " on '" << s << "'";
+      ASSERT_EQ(fast.groups(), full.groups()) << pair[0] << " on '" << s << "'";
     }
   }
 }
@@ -423,6 +426,11 @@ TEST(RegexMatch, LongLinesCostTimeNotStack) {
   EXPECT_EQ(search("%(a*%)%1$", line), "0:" + line);
   line[4000] = 'x';
   EXPECT_EQ(search("a*x", line), "0:" + line.substr(0, 4001));
+  // Recursion follows the repeated items of the program: 2000 of them.
+  std::string deep;
+  for (int k = 0; k < 2000; ++k) deep += "x*";
+  EXPECT_EQ(search(deep + "y", "aby"), "2:y");
+  EXPECT_EQ(search(deep + "y", "ab"), "none");
 }
 
 TEST(RegexEngine, GlobalInstanceAndOtherEscape) {

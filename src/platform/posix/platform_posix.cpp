@@ -31,6 +31,8 @@ bool is_device(const char* p, const char* dev) {
 
 }  // namespace
 
+int pending_signal();
+
 bool host_path(const char* path, char* out, std::size_t size) {
   if (size == 0) return false;
   const char* p = path;
@@ -74,7 +76,13 @@ int open(const char* path, int flags) {
 }
 
 long read(int fd, void* buf, std::size_t len) {
-  return static_cast<long>(::read(fd, buf, len));
+  // A signal that was only recorded (or ignored) must not look like a read
+  // error: read again unless the interpreter has a signal to act on.
+  long r;
+  do {
+    r = static_cast<long>(::read(fd, buf, len));
+  } while (r < 0 && errno == EINTR && pending_signal() == 0);
+  return r;
 }
 
 long write(int fd, const void* buf, std::size_t len) {
