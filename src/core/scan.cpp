@@ -64,6 +64,8 @@ class Scanner {
   bool fields_ = false;
   int redir_start_ = -1;
   int group_start_ = -1;
+  int quote_start_ = 0;     // word position where the double quote opened
+  bool empty_at_ = false;   // "$@" expanded to nothing inside these quotes
 
   bool skipping() const { return skip_flags != 0; }
 
@@ -155,10 +157,13 @@ class Scanner {
         case kClsDquote:
           if (quote_ == '"') {
             quote_ = 0;
-            quoted_ = true;
+            // "$@" without parameters produces no word at all.
+            if (!(empty_at_ && ws_.pos == quote_start_)) quoted_ = true;
             table_ = base_table_;
           } else {
             quote_ = '"';
+            quote_start_ = ws_.pos;
+            empty_at_ = false;
             table_ = &dquote_table;
           }
           break;
@@ -652,7 +657,10 @@ class Scanner {
 
   void emit_positionals(int which) {
     const int count = input.param_count;
-    if (count == 0) return;
+    if (count == 0) {
+      if (which == '@') empty_at_ = true;
+      return;
+    }
     if (quote_ == '"') {
       for (int i = 0; i < count; ++i) {
         if (i > 0) {
