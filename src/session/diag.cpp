@@ -224,6 +224,11 @@ void session_abort(int code) {
   throw ProcessExit{t};
 }
 
+void diag_init() {
+  abort_guards = 0;
+  cleanup_done = false;
+}
+
 void session_cleanup(char mode) {
   if (mode == 'p') {
     plat::install_signal_handlers();

@@ -70,6 +70,9 @@ struct TopLevelAbort {};             // back to the session loop / prompt
 struct ProcessExit { int status; };  // end the process after clean-up
 struct GotoRestart {};               // label search moved the reader
 
+// Clears the abort guards and the clean-up mark (start-up).
+void diag_init();
+
 // Exit clean-up: mode 'e' (end), 'x' (before exec), 'p' (start-up half).
 void session_cleanup(char mode);
 

@@ -212,6 +212,7 @@ namespace {
 // Start-up steps up to the creation of the initial variables.
 void start_up(char* first_word) {
   escape_char = '%';
+  diag_init();
   varstore_init();
   input = InputState{};
   aux_result = -1;
