@@ -126,7 +126,9 @@ int run_source(const char* name, int start, int pos, unsigned mode) {
         command_line_count = 0;
         r = run_list(cmd);
         if (console) ++command_counter;
-        if (opt('t')) break;
+        // Option t ends the session's main input after one list; nested
+        // sources (functions, prompts) still run to their end.
+        if (opt('t') && (mode & kModeSession)) break;
         if (r < kEndOfInput) continue;
         if (!console) break;
         if ((r >= kEndOfInput && r <= kClosingBase + 8) || ((mode & kModePrompt) && r == kReturn)) {

@@ -1,5 +1,6 @@
 #include "proc/tempfiles.h"
 
+#include "core/hooks.h"
 #include "io/fdio.h"
 #include "platform/platform.h"
 #include "session/diag.h"
@@ -72,7 +73,8 @@ void close_temp_files() {
 
 void reset_redirections(char /*mode*/) {
   // Redirections and pipelines arrive with the redirection layer; until
-  // then there is nothing to undo.
+  // then only a collected here-document is dropped.
+  heredoc.pending = false;
 }
 
 }  // namespace vek
