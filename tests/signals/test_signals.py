@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Signals sent to a running vek: the signal line, the exit status, the
-termination signal ignored under option !, and the internal temporary
-files removed on the way out.  Ends with "N passed, N failed"."""
+"""A running vek seen from outside: its descriptors, signals sent to it
+(the signal line, the exit status, the termination signal ignored under
+option !), and the internal temporary files removed on the way out.
+Ends with "N passed, N failed"."""
 import os
 import select
 import signal
@@ -71,7 +72,27 @@ def case_termination_ignored(tmp):
     assert p.returncode == 0, p.returncode
 
 
+def case_descriptor_layout(tmp):
+    p = start([], tmp)
+    try:
+        p.stdin.write(b"echo ready\n")
+        p.stdin.flush()
+        wait_for(p.stdout, b"ready\r\n")
+        fds = {int(n): os.readlink("/proc/%d/fd/%s" % (p.pid, n)) for n in os.listdir("/proc/%d/fd" % p.pid)}
+        for fd in range(3, 10):
+            assert fds.get(fd) == "/dev/null", (fd, fds.get(fd))
+        internal = sorted(os.path.basename(t) for fd, t in fds.items() if fd >= 10)
+        assert internal == ["vek_tmpf.100", "vek_tmpf.101", "vek_tmpf.101",
+                            "vek_tmpf.102", "vek_tmpf.103"], internal
+    finally:
+        p.stdin.close()
+        p.wait(timeout=5)
+    assert p.returncode == 0, p.returncode
+    assert temp_files(tmp) == [], temp_files(tmp)
+
+
 CASES = [
+    ("descriptors 3 to 9 on the null device, internal files above", case_descriptor_layout),
     ("interrupt ends a script", case_signal_ends_a_script(signal.SIGINT, 2, "Interrupt")),
     ("termination ends a script", case_signal_ends_a_script(signal.SIGTERM, 15, "Prozess-Terminierung")),
     ("quit is reported as break", case_signal_ends_a_script(signal.SIGQUIT, 21, "Break")),

@@ -38,12 +38,15 @@ def normalise(text):
     return "\n".join(line.rstrip() for line in text.split("\n"))
 
 
-def run_scenario(name, args, steps, home):
+def run_scenario(name, args, steps, home, files=None):
     global SOCKET
+    for fname, content in (files or {}).items():
+        with open(os.path.join(home, fname), "w") as f:
+            f.write(content)
     SOCKET = "vektest-%d-%s" % (os.getpid(), name)
     env = ["env", "-i", "HOME=" + home, "PATH=/usr/bin:/bin",
            "TMPDIR=" + home, "TERM=xterm", "LANG=C"]
-    cmd = " ".join(env + [VEK] + args)
+    cmd = "cd %s && " % home + " ".join(env + [VEK] + args)
     tmux("new-session", "-d", "-s", name, "-x", "100", "-y", "30", cmd + "; sleep 30")
     try:
         for kind, value in steps:
@@ -126,6 +129,9 @@ SCENARIOS = [
     ("a command string is not interactive on a console", ["-p", "-c", "'echo $-'"], [
         ("screen", "Scp"),
     ]),
+    ("-v echoes a script on the console as it is read", ["-p", "-v", "s.vek"], [
+        ("expect", "echo first\necho second\nfirst\nsecond"),
+    ], {"s.vek": "echo first\necho second\n"}),
     ("standard input not a console with -i", ["-p", "-i", "</dev/null"], [
         ("expect", "-i: input not_a_tty"),
     ]),
@@ -143,11 +149,13 @@ def main():
         print("0 passed, 1 failed")
         return 1
     passed = failed = 0
-    for i, (name, args, steps) in enumerate(SCENARIOS):
+    for i, scenario in enumerate(SCENARIOS):
+        name, args, steps = scenario[:3]
+        files = scenario[3] if len(scenario) > 3 else None
         home = tempfile.mkdtemp(prefix="vek-tty-")
         steps = [(k, v) if k == "keys" else (k, v.replace("[exited]", "")) for k, v in steps]
         try:
-            err = run_scenario("s%d" % i, args, steps, home)
+            err = run_scenario("s%d" % i, args, steps, home, files)
         finally:
             shutil.rmtree(home, ignore_errors=True)
         if err:
