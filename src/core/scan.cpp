@@ -712,7 +712,6 @@ class Scanner {
         c = next_char();
       }
       positional_n = v;
-      name[0] = static_cast<char>('0' + v % 10);
       format_signed(name.data(), v);
     } else {
       push_back();
