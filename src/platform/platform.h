@@ -59,6 +59,11 @@ struct FileInfo {
   bool is_regular = false;
   bool executable = false;  // any execute permission bit
   std::int64_t size = 0;
+  unsigned mode = 0;           // permission bits
+  std::uint64_t device = 0;    // the file system the file lives on
+  std::int64_t mtime = 0;      // times in calendar seconds
+  std::int64_t atime = 0;
+  std::int64_t ctime = 0;
 };
 FileInfo stat_path(const char* path);
 

@@ -362,4 +362,14 @@ int str_compare(const char* a, const char* b) {
   return static_cast<int>(byte_at(a, i)) - static_cast<int>(byte_at(b, i));
 }
 
+int stat_on_drive(const char* path, plat::FileInfo& status) {
+  const bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':';
+  if (drive && (path[2] == 0 || (path[2] == '\\' && path[3] == 0))) {
+    status = plat::stat_path("\\");
+  } else {
+    status = plat::stat_path(path);
+  }
+  return status.exists ? 0 : -1;
+}
+
 }  // namespace vek

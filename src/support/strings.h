@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "platform/platform.h"
+
 namespace vek {
 
 // Copies the sources one after another into dst and terminates it;
@@ -48,6 +50,12 @@ int has_unescaped_pattern_char(const char* word);
 
 // Case-insensitive lookup in the process environment; value or null.
 const char* env_lookup(const char* name);
+
+// File status of a path.  A drive prefix ("X:") names the root of the one
+// file system here; a bare prefix ("X:" or "X:\\") is the root itself.  The
+// status's device field tells the file system the file is on.  Returns 0,
+// or -1 when the path has no status.
+int stat_on_drive(const char* path, plat::FileInfo& status);
 
 // Running 32-bit CRC of the crc builtin; null data resets the register.
 std::uint32_t crc_update(const void* data, std::size_t len);

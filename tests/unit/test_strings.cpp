@@ -165,3 +165,20 @@ TEST(Crc, Register) {
 
 }  // namespace
 }  // namespace vek
+
+namespace {
+
+TEST(StatOnDrive, DrivePrefixNamesTheRootAndDeviceIsTheFileSystem) {
+  vek::plat::FileInfo root, bare, slash, file;
+  ASSERT_EQ(vek::stat_on_drive("\\", root), 0);
+  ASSERT_EQ(vek::stat_on_drive("C:", bare), 0);
+  ASSERT_EQ(vek::stat_on_drive("c:\\", slash), 0);
+  EXPECT_TRUE(bare.is_dir);
+  EXPECT_EQ(bare.device, root.device);
+  EXPECT_EQ(slash.device, root.device);
+  ASSERT_EQ(vek::stat_on_drive("D:\\tmp", file), 0);
+  EXPECT_TRUE(file.is_dir);
+  EXPECT_EQ(vek::stat_on_drive("\\no\\such\\file\\here", file), -1);
+}
+
+}  // namespace

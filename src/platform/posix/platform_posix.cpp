@@ -148,6 +148,11 @@ FileInfo stat_path(const char* path) {
   info.is_regular = S_ISREG(st.st_mode);
   info.executable = (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
   info.size = static_cast<std::int64_t>(st.st_size);
+  info.mode = static_cast<unsigned>(st.st_mode & 07777);
+  info.device = static_cast<std::uint64_t>(st.st_dev);
+  info.mtime = static_cast<std::int64_t>(st.st_mtime);
+  info.atime = static_cast<std::int64_t>(st.st_atime);
+  info.ctime = static_cast<std::int64_t>(st.st_ctime);
   return info;
 }
 
