@@ -129,7 +129,9 @@ int parse_options(int count, char** words, bool from_set) {
     for (int k = 1; w[k]; ++k) {
       char c = w[k];
       if (c == 'c' || c == 'o') {
-        if (!on || (from_set && c == 'c') || (k == 1 && w[2] != 0)) {
+        // Both must stand alone; -c only with '-' and never from set, while
+        // -o is accepted with either sign.
+        if ((c == 'c' && (!on || from_set)) || (k == 1 && w[2] != 0)) {
           shell_error(VEK_ERR(kErrUnknownOption), w);
           return 0;
         }
