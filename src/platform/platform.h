@@ -86,6 +86,10 @@ void clear_pending_signal();
 // Sets or clears "ignore the termination signal" (shell option !).
 void set_ignore_termination(bool on);
 
+// Files to delete when a fault ends the process at once (at most 8; the
+// interpreter's own temporary files).  A null path clears the list.
+void delete_on_fault(const char* path);
+
 [[noreturn]] void exit_process(int status);
 
 }  // namespace vek::plat

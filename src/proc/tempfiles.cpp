@@ -58,6 +58,7 @@ void open_temp_files() {
   pipe_a_fd = sys_open(temp_file_names[2].data(), rw);
   pipe_b_fd = sys_open(temp_file_names[3].data(), rw);
   for (int fd : {subst_fd, func_write_fd, func_read_fd, pipe_a_fd, pipe_b_fd}) plat::set_no_inherit(fd);
+  for (const auto& name : temp_file_names) plat::delete_on_fault(name.data());
 }
 
 void close_temp_files() {
@@ -65,6 +66,7 @@ void close_temp_files() {
     if (*fd >= 0) plat::close(*fd);
     *fd = -1;
   }
+  plat::delete_on_fault(nullptr);
   for (auto& name : temp_file_names) {
     if (name[0]) plat::unlink(name.data());
     name[0] = 0;

@@ -175,6 +175,10 @@ int process_id() { return static_cast<int>(::getpid()); }
 namespace {
 
 volatile sig_atomic_t g_pending = 0;
+
+// Host paths removed by the fault handler (unlink is safe in a handler).
+char g_fault_files[8][4096];
+volatile sig_atomic_t g_fault_file_count = 0;
 volatile sig_atomic_t g_ignore_term = 0;
 
 // The interpreter's own signal numbers.
@@ -219,6 +223,7 @@ void on_fault(int s) {
   add(text);
   add("\r\n");
   (void)!::write(2, line, n);
+  for (int i = 0; i < g_fault_file_count; ++i) ::unlink(g_fault_files[i]);
   ::_exit(2);
 }
 #endif
@@ -246,6 +251,16 @@ void install_signal_handlers() {
   ::sigaction(SIGILL, &fa, nullptr);
   ::sigaction(SIGABRT, &fa, nullptr);
 #endif
+}
+
+void delete_on_fault(const char* path) {
+  if (path == nullptr) {
+    g_fault_file_count = 0;
+    return;
+  }
+  if (g_fault_file_count >= 8) return;
+  if (host_path(path, g_fault_files[g_fault_file_count], sizeof g_fault_files[0]))
+    g_fault_file_count = g_fault_file_count + 1;
 }
 
 int pending_signal() { return g_pending; }
