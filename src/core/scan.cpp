@@ -75,7 +75,7 @@ class Scanner {
   }
 
   void put(int c) {
-    if (ws_.pos >= kWordTextLimit - 1) fatal_error(VEK_ERR(kErrLimit), "L\x84ngensumme Argumente");
+    if (ws_.pos >= kWordTextLimit) fatal_error(VEK_ERR(kErrLimit), "L\x84ngensumme Argumente");
     word_buf[static_cast<std::size_t>(ws_.pos++)] = static_cast<char>(c);
   }
   void put_text(const char* s, int n) {
@@ -117,7 +117,9 @@ class Scanner {
   }
 
   void emit_piece(const char* s, int n, bool in_quotes, SplitState& st, bool mark_fields = true) {
-    if (in_quotes) {
+    // A redirection target and the text of a ( ) group stay one piece:
+    // a split would cut them apart.
+    if (in_quotes || redir_start_ >= 0 || group_start_ >= 0) {
       put_text(s, n);
       return;
     }
