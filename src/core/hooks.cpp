@@ -13,6 +13,7 @@
 #include "proc/tempfiles.h"
 #include "session/diag.h"
 #include "session/input.h"
+#include "support/strings.h"
 
 namespace vek {
 
@@ -42,15 +43,7 @@ void undo_redirections() { input.redirection_count = 0; }
 void apply_redirection(char* text, bool /*temporary*/) { fatal_error(VEK_ERR(kErrUnavailable), text); }
 
 void run_group(char* text) {
-  for (char* p = text; *p; ++p) {
-    switch (*p) {
-      case '\x1c': *p = ' '; break;
-      case '\x1d': *p = '\t'; break;
-      case '\x1e': *p = '\r'; break;
-      case '\x1f': *p = '\n'; break;
-      default: break;
-    }
-  }
+  for (char* p = text; *p; ++p) *p = control_to_blank(*p);
   fatal_error(VEK_ERR(kErrUnavailable), "( ... )");
 }
 

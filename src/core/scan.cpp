@@ -337,15 +337,7 @@ class Scanner {
     put(0);
     char* text = at(group_start_);
     if (!skipping()) {
-      for (char* p = text; *p; ++p) {
-        switch (*p) {
-          case ' ': *p = '\x1c'; break;
-          case '\t': *p = '\x1d'; break;
-          case '\r': *p = '\x1e'; break;
-          case '\n': *p = '\x1f'; break;
-          default: break;
-        }
-      }
+      for (char* p = text; *p; ++p) *p = blank_to_control(*p);
       run_group(text);
     }
     ws_.pos = group_start_;

@@ -32,15 +32,8 @@ long fill_from_string() {
   auto pos = static_cast<std::size_t>(input.fill_position);
   long n = 0;
   while (pos < total && n < kInputBufferSize) {
-    unsigned char c = pos < input.string_length ? static_cast<unsigned char>(input.string_text[pos]) : '\n';
-    switch (c) {
-      case 0x1C: c = ' '; break;
-      case 0x1D: c = '\t'; break;
-      case 0x1E: c = '\r'; break;
-      case 0x1F: c = '\n'; break;
-      default: break;
-    }
-    input.buf[n++] = c;
+    char c = pos < input.string_length ? control_to_blank(input.string_text[pos]) : '\n';
+    input.buf[n++] = static_cast<unsigned char>(c);
     ++pos;
   }
   input.fill_position = static_cast<std::int64_t>(pos);

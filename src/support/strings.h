@@ -60,6 +60,27 @@ int stat_on_drive(const char* path, plat::FileInfo& status);
 // Running 32-bit CRC of the crc builtin; null data resets the register.
 std::uint32_t crc_update(const void* data, std::size_t len);
 
+// Command texts handed to a child interpreter carry blank, tab, CR and LF
+// as the bytes 0x1C..0x1F; these convert one byte each way.
+inline char blank_to_control(char c) {
+  switch (c) {
+    case ' ': return '\x1c';
+    case '\t': return '\x1d';
+    case '\r': return '\x1e';
+    case '\n': return '\x1f';
+    default: return c;
+  }
+}
+inline char control_to_blank(char c) {
+  switch (c) {
+    case '\x1c': return ' ';
+    case '\x1d': return '\t';
+    case '\x1e': return '\r';
+    case '\x1f': return '\n';
+    default: return c;
+  }
+}
+
 // Byte helpers with unsigned comparison.
 inline std::size_t str_len(const char* s) {
   std::size_t n = 0;
