@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "builtins/builtins.h"
+#include "core/classes.h"
 #include "core/shell.h"
 #include "io/fdio.h"
 #include "session/diag.h"
@@ -16,8 +17,6 @@
 
 namespace vek {
 namespace {
-
-inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // ---------------------------------------------------------------------
 // echo and print

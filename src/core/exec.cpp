@@ -57,15 +57,6 @@ struct FunctionFilePosition {
   }
 };
 
-void copy_name(std::array<char, 36>& dst, const char* name) {
-  std::size_t n = 0;
-  while (name[n] && n + 1 < dst.size()) {
-    dst[n] = name[n];
-    ++n;
-  }
-  dst[n] = 0;
-}
-
 }  // namespace
 
 void trace_assignment(const char* name, int count, char** words) {
@@ -80,7 +71,7 @@ void trace_assignment(const char* name, int count, char** words) {
 }
 
 int run_body(const char* name, int slot, unsigned mode, int start, int pos) {
-  copy_name(prepared.function_name, name);
+  copy_truncated(prepared.function_name, name);
   FunctionFilePosition keep;
   prepared.body_offset = function_offset[static_cast<std::size_t>(slot)];
   prepared.body_length = function_length[static_cast<std::size_t>(slot)];

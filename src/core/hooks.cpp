@@ -13,7 +13,6 @@
 #include "proc/tempfiles.h"
 #include "session/diag.h"
 #include "session/input.h"
-#include "support/strings.h"
 
 namespace vek {
 
@@ -42,8 +41,7 @@ void undo_redirections() { input.redirection_count = 0; }
 
 void apply_redirection(char* text, bool /*temporary*/) { fatal_error(VEK_ERR(kErrUnavailable), text); }
 
-void run_group(char* text) {
-  for (char* p = text; *p; ++p) *p = control_to_blank(*p);
+void run_group(char* /*text*/) {
   fatal_error(VEK_ERR(kErrUnavailable), "( ... )");
 }
 

@@ -61,12 +61,7 @@ void begin_source(const char* name, unsigned mode, unsigned char* buffer,
   input.buf = buffer;
   input.rp = input.end = buffer;
   if (name != nullptr) {
-    std::size_t n = 0;
-    while (name[n] && n + 1 < input.script_name.size()) {
-      input.script_name[n] = name[n];
-      ++n;
-    }
-    input.script_name[n] = 0;
+    copy_truncated(input.script_name, name);
     std::array<char, 260> path{};
     concat_strings_n(static_cast<int>(path.size()), path.data(), {name});
     input.fd = sys_open(path.data(), plat::kRead | plat::kBinary);

@@ -390,8 +390,7 @@ class Scanner {
   }
 
   void substitution(int closing) {
-    // The substitution appends its output through emit_text; it needs the
-    // scanner's word state, so it is handed over through WordScan.
+    // The output is split into the word being built, as one expansion.
     SubstitutionSink sink{this};
     command_substitution_run(closing, sink, ws_.idx + 1, ws_.pos + 1);
   }

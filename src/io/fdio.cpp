@@ -10,13 +10,9 @@ namespace vek {
 
 long sys_read(int fd, void* buf, long len) {
   if (len == 0) return 0;
-  long r;
-  for (;;) {
-    r = plat::read(fd, buf, static_cast<std::size_t>(len));
-    if (r >= 0 || !plat::pending_signal()) break;
-    // An interrupted read: act on the signal now.
-    check_signal();
-  }
+  long r = plat::read(fd, buf, static_cast<std::size_t>(len));
+  // A read interrupted by a signal to act on: act on it now.
+  if (r < 0) check_signal();
   if (r < 0 || r > len) fatal_error(VEK_ERR(kErrSystem), "read()");
   return r;
 }

@@ -155,12 +155,7 @@ void show_prompt(bool continuation) {
     }
   }
   // The prompt text is copied: running it may move the store's bytes.
-  std::size_t n = 0;
-  while (use[n] && n + 1 < text.size()) {
-    text[n] = use[n];
-    ++n;
-  }
-  text[n] = 0;
+  const std::size_t n = copy_truncated(text, use);
 
   unsigned saved_skip = skip_flags;
   int saved_status = last_status;

@@ -49,17 +49,6 @@ void apply_option(char c, bool on) {
   if (c == '!') plat::set_ignore_termination(on);
 }
 
-// Copies an environment value into a fixed setting buffer.
-template <std::size_t N>
-void copy_setting(std::array<char, N>& dst, const char* value, std::size_t limit = N - 1) {
-  std::size_t n = 0;
-  while (value[n] && n < limit) {
-    dst[n] = value[n];
-    ++n;
-  }
-  dst[n] = 0;
-}
-
 // Builds a search list: entries separated by ':' or ';' on this
 // platform, each normalised to the interpreter's path form.
 void build_search_list(std::array<char, 512>& dst, const char* value) {
@@ -176,7 +165,7 @@ int load_settings(char mode) {
     if (VarRecord* r = varop(&global_store, 'r', kVar, "CDPATH", nullptr, 0, nullptr))
       build_search_list(cd_search_list, r->value());
     if (VarRecord* r = varop(&global_store, 'r', kVar, "HOME", nullptr, 0, nullptr)) {
-      copy_setting(home_directory, r->value());
+      copy_truncated(home_directory, r->value());
       path_normalize(home_directory.data());
     }
     return path_exists;
@@ -193,7 +182,7 @@ int load_settings(char mode) {
   }
   if (temp_directory[0] == 0) {
     plat::FileInfo tmp = plat::stat_path("\\tmp");
-    if (tmp.exists && tmp.is_dir) copy_setting(temp_directory, "\\tmp");
+    if (tmp.exists && tmp.is_dir) copy_truncated(temp_directory, "\\tmp");
     else sys_getcwd(temp_directory.data(), static_cast<int>(temp_directory.size()));
   }
   path_normalize(temp_directory.data());
@@ -202,10 +191,10 @@ int load_settings(char mode) {
   const char* cdpath = env_lookup("CDPATH");
   build_search_list(cd_search_list, cdpath != nullptr ? cdpath : ".:/");
   const char* home = env_lookup("HOME");
-  copy_setting(home_directory, home != nullptr ? home : "\\");
+  copy_truncated(home_directory, home != nullptr ? home : "\\");
   path_normalize(home_directory.data());
   const char* term = env_lookup("TERM");
-  copy_setting(terminal_name, term != nullptr ? term : "", 15);
+  copy_truncated(terminal_name, term != nullptr ? term : "", 15);
   return 0;
 }
 
@@ -224,7 +213,7 @@ void start_up(char* first_word) {
   load_settings(0);
   // The interpreter's own full path, for scripts it runs itself.
   if (!plat::program_file(program_path.data(), program_path.size()))
-    copy_setting(program_path, first_word != nullptr ? first_word : "vek", 259);
+    copy_truncated(program_path, first_word != nullptr ? first_word : "vek", 259);
 
   // Fill descriptors 0..9 with the null device so that the interpreter's
   // own files get 10 and above.

@@ -2,6 +2,7 @@
 // caller-supplied, NUL-terminated byte strings.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -79,6 +80,20 @@ inline char control_to_blank(char c) {
     case '\x1f': return '\n';
     default: return c;
   }
+}
+
+// Copies a NUL-terminated string into a fixed buffer, cutting it at
+// `limit` characters (at most the buffer's size - 1); returns the length.
+template <std::size_t N>
+std::size_t copy_truncated(std::array<char, N>& dst, const char* src, std::size_t limit = N - 1) {
+  if (limit > N - 1) limit = N - 1;
+  std::size_t n = 0;
+  while (src[n] && n < limit) {
+    dst[n] = src[n];
+    ++n;
+  }
+  dst[n] = 0;
+  return n;
 }
 
 // Byte helpers with unsigned comparison.

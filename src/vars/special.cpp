@@ -23,12 +23,7 @@ int draw_random() {
 }
 
 void set_ifs(const char* text) {
-  std::size_t n = 0;
-  while (text[n] && n < 127) {
-    ifs_text[n] = text[n];
-    ++n;
-  }
-  ifs_text[n] = 0;
+  const std::size_t n = copy_truncated(ifs_text, text);
   ifs_table.fill(0);
   for (std::size_t i = 0; i < n; ++i) ifs_table[static_cast<unsigned char>(ifs_text[i])] = 1;
 }
