@@ -11,7 +11,8 @@
 #include "core/classes.h"
 #include "core/shell.h"
 #include "io/fdio.h"
-#include "session/diag.h"
+#include "session/input.h"
+#include "support/errors.h"
 #include "support/strings.h"
 #include "vars/varstore.h"
 
@@ -435,8 +436,9 @@ int bi_prints(int argc, char** argv) {
   const int len = static_cast<int>(out.size());
   const char* text = out.text();
   const bool has_nul = std::string_view(text, out.size()).find('\0') != std::string_view::npos;
-  const unsigned flags = has_nul ? (kVar | kBinary | kAsText) : kVar;
-  varop(&global_store, 's', flags, var_name, text, len, nullptr);
+  const VarScope scope = variable_scope();
+  if (has_nul) var_set(scope, var_name, VarValue::bytes(text, len), kVar | kAsText);
+  else var_set(scope, var_name, VarValue::text(text));
   return 0;
 }
 

@@ -1,4 +1,5 @@
-// Character class tables and the command table.
+// Character class tables: the scanner tables built from the reference
+// string and its masks, and the membership tables.
 #pragma once
 
 #include <array>
@@ -62,23 +63,5 @@ inline bool is_digit(int c) { return c >= '0' && c <= '9'; }
 void build_class_tables();
 // Replaces the escape character in the tables (only when it changes).
 void change_escape_char(unsigned char new_escape);
-
-// Command table classes.
-inline constexpr int kClassBuiltin = 1;
-inline constexpr int kClassCompound = 2;
-inline constexpr int kClassHeader = 3;
-inline constexpr int kClassClosing = 4;
-inline constexpr int kClassFunctionTime = 5;
-inline constexpr int kClassExecutor = 6;
-inline constexpr int kClassExtension = 7;
-
-void build_command_table();
-// Class in the low byte, index in the next byte; -1 if not a table word.
-int lookup_command(const char* word);
-inline int command_class(int looked_up) { return looked_up & 0xFF; }
-inline int command_index(int looked_up) { return (looked_up >> 8) & 0xFF; }
-
-// Number of records in the command table (for tests).
-int command_table_size();
 
 }  // namespace vek

@@ -3,9 +3,8 @@
 // the system command interpreter or an external program.
 #include "core/exec.h"
 
-#include "builtins/builtins.h"
 #include "core/classes.h"
-#include "core/exec_builtins.h"
+#include "core/commands.h"
 #include "core/lists.h"
 #include "core/shell.h"
 #include "core/words.h"
@@ -13,6 +12,7 @@
 #include "proc/tempfiles.h"
 #include "session/diag.h"
 #include "session/input.h"
+#include "support/errors.h"
 #include "support/strings.h"
 #include "vars/varstore.h"
 
@@ -56,6 +56,23 @@ struct FunctionFilePosition {
     if (saved >= 0) plat::lseek(func_read_fd, saved, plat::kSeekSet);
   }
 };
+
+// Runs an executor builtin: the file-operand check, the $? reset and the
+// numeric operand come first.  Returns the index or a control code.
+int run_executor_builtin(const CommandEntry& e, int argc, char** words, int end, int pos) {
+  if (skip_flags != 0) return e.index;
+  if ((e.attributes & kFileOperand) && e.index != exec_ix::kExec) {
+    const char* file = argc > 1 ? words[1] : "";
+    // Files are searched by the process layer; nothing can be found yet.
+    shell_error(VEK_ERR(kErrNotFound), file);
+    return e.index;
+  }
+  if (!(e.attributes & kKeepStatus)) last_status = 0;
+  BuiltinCall call{argc, words, end, pos, 1};
+  if (argc > 1 && is_digit(words[1][0])) call.number = parse_decimal(words[1]);
+  int r = e.handler(call);
+  return r != 0 ? r : e.index;
+}
 
 }  // namespace
 
@@ -107,36 +124,36 @@ int execute_command(int kind, int end, int start, int pos) {
   if (argc == 0) return 0;
   const char* word = words[0];
 
-  int executor_index = -1;
+  const CommandEntry* executor = nullptr;
   if (!has_backslash(word) && kind == -1) {
     int found = lookup_command(word);
     int cls = found < 0 ? 0 : command_class(found);
     if (cls == kClassExecutor) {
-      executor_index = command_index(found);
+      executor = &executor_entry(command_index(found));
     } else if (cls == kClassBuiltin) {
       if (skip_flags != 0) return 0;
-      int index = command_index(found);
-      last_status = builtin_handlers[index](argc, words);
+      BuiltinCall call{argc, words, end, pos, 1};
+      last_status = builtin_entry(command_index(found)).handler(call);
       return 0;
     } else {
-      VarRecord* fn = name_check(word) ? varop(&global_store, 'R', kFunc, word, nullptr, 0, nullptr) : nullptr;
+      VarRecord* fn = name_check(word) ? store_find(variable_scope(), global_store, word, kFunc) : nullptr;
       if (fn != nullptr) {
         if (skip_flags != 0) return 0;
         int slot = fn->int_value();
         call_function(word, slot, argc - 1, words + 1, end + 1, pos);
         return 0;
       }
-      if (is_system_word(word)) executor_index = kSystemLine;
+      if (is_system_word(word)) executor = &system_line_entry;
     }
   }
-  if (executor_index < 0) {
+  if (executor == nullptr) {
     if (skip_flags != 0) return 0;
     // External programs are started by the process layer; until it is
     // there no file can be found to run.
     shell_error(VEK_ERR(kErrNotFound), word);
     return 0;
   }
-  return run_executor_builtin(executor_index, argc, words, end, pos);
+  return run_executor_builtin(*executor, argc, words, end, pos);
 }
 
 }  // namespace vek

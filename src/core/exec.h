@@ -6,7 +6,9 @@
 
 namespace vek {
 
-// Runs the command whose words occupy slots start..end-1.  kind: -1
+// Runs the command whose words occupy slots start..end-1: an executor
+// builtin, a builtin with its own handler, a shell function, a line for
+// the system command interpreter or an external program.  kind: -1
 // plain, -9 background, 0 the word `function`, 1 the word `time`.
 // Returns 0, an executor builtin's index, or a control code >= 256.
 int execute_command(int kind, int end, int start, int pos);

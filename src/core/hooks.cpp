@@ -10,6 +10,7 @@
 #include "core/shell.h"
 #include "core/words.h"
 #include "io/fdio.h"
+#include "proc/redirect.h"
 #include "proc/tempfiles.h"
 #include "session/diag.h"
 #include "session/input.h"

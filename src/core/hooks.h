@@ -34,14 +34,6 @@ class SubstitutionOutput {
 // area from slot `start` and byte `pos` on.
 void command_substitution_run(int closing, SubstitutionOutput& out, int start, int pos);
 
-// The here-document collected for the command being read.
-struct HeredocState {
-  bool pending = false;
-  long long start = 0;   // position in the substitution file
-  long long length = 0;
-};
-extern HeredocState heredoc;
-
 // Output base of integer variables that have none of their own.
 extern int default_output_base;
 // ( ... ): runs the collected group text in a child interpreter.

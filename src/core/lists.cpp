@@ -5,6 +5,7 @@
 #include <climits>
 
 #include "core/classes.h"
+#include "core/commands.h"
 #include "core/exec.h"
 #include "core/hooks.h"
 #include "core/shell.h"
@@ -55,8 +56,8 @@ void begin_source(const char* name, unsigned mode, unsigned char* buffer,
     input.param0 = prepared.param0;
     input.params = prepared.params;
   }
-  local_store_open(input.local_store, locals);
-  if (body && !(outer.mode & kModeBody)) input.caller_store = const_cast<VarStore*>(&outer.local_store);
+  local_store_open(input.local_store, locals, outer.local_store);
+  if (body && !(outer.mode & kModeBody)) input.caller_store = &outer.local_store;
   else if (!body) input.caller_store = nullptr;
   input.buf = buffer;
   input.rp = input.end = buffer;
@@ -230,6 +231,199 @@ int run_pipeline(const CommandRecord& cmd) {
   }
 }
 
+namespace {
+
+// Reads the words of one simple command.  Each step returns kKeepReading
+// or the code to hand outward.
+class Collector {
+ public:
+  static constexpr int kKeepReading = -1;
+
+  Collector(const CommandRecord& cmd, CollectResult* result) : cmd_(cmd), result_(result) {
+    ws_.idx = cmd.start;
+    ws_.pos = cmd.pos;
+    ws_.first_word_index = cmd.start;
+    ws_.terminator = cmd.terminator;
+    ws_.table = &first_word_table;
+  }
+
+  int run() {
+    for (;;) {
+      int c = read_words();
+      if (!at_terminator_) return c;
+      at_terminator_ = false;
+      if (header_ >= 0) {
+        int x = finish_header();
+        if (x != kKeepReading) return x;
+        continue;
+      }
+      return execute(c);
+    }
+  }
+
+ private:
+  const CommandRecord& cmd_;
+  CollectResult* result_;
+  WordScan ws_;
+  int header_ = -1;  // pending loop or case header handler
+  bool in_test_ = false;
+  bool at_terminator_ = false;
+  bool compound_ran_ = false;  // a construct was read: no blanks to skip
+
+  // Scans words until the command ends: returns the list operator or
+  // control code to hand outward, or the terminator (with
+  // at_terminator_ set), or kKeepReading after a compound command.
+  int read_words() {
+    for (;;) {
+      check_signal();
+      const int word_index = ws_.idx;
+      const int word_pos = ws_.pos;
+      const int assigns_before = ws_.assignments;
+      scan_word(ws_);
+      int x = kKeepReading;
+      if (ws_.assignments != assigns_before) {
+        assignment(word_index, word_pos);
+      } else if (ws_.idx > word_index && word_index == cmd_.start && !in_test_) {
+        x = first_word(word_index, word_pos);
+        if (x != kKeepReading) return x;
+        if (compound_ran_) {
+          compound_ran_ = false;
+          continue;
+        }
+      } else if (ws_.idx > word_index) {
+        later_word();
+      }
+      x = between_words();
+      if (x != kKeepReading) return x;
+    }
+  }
+
+  // name=value: the value is the next word, several fields joined.
+  void assignment(int word_index, int word_pos) {
+    char* name = &word_buf[static_cast<std::size_t>(word_pos)];
+    ws_.idx = word_index;  // the name takes no slot
+    const int value_index = ws_.idx;
+    const ClassTable* saved_table = ws_.table;
+    ws_.table = &argument_table;
+    scan_word(ws_);
+    ws_.table = saved_table;
+    int count = ws_.idx - value_index;
+    if (skip_flags == 0) {
+      if (!name_check(name)) fatal_error(VEK_ERR(kErrBadName), name);
+      char** words = &arg_slots[static_cast<std::size_t>(value_index)];
+      if (opt('x')) trace_assignment(name, count, words);
+      VarRecord* rec = var_set(variable_scope(), name, VarValue::joined(count, words));
+      if (rec != nullptr) special_assign(name, rec->value());
+    }
+    ws_.idx = word_index;
+    ws_.pos = word_pos;
+  }
+
+  // The first word of the command: `[[`, a compound starter, a header, a
+  // closing word, `function`/`time`, or an alias.
+  int first_word(int word_index, int word_pos) {
+    char* word = arg_slots[static_cast<std::size_t>(word_index)];
+    int found = lookup_command(word);
+    int cls = found < 0 ? 0 : command_class(found);
+    int index = found < 0 ? 0 : command_index(found);
+    if (cls == kClassBuiltin && index == builtin_ix::kDoubleBracket) {
+      in_test_ = true;
+      ws_.table = &test_table;
+    } else if (cls == kClassCompound) {
+      ws_.idx = word_index;
+      ws_.pos = word_pos;
+      int x = run_compound(index, ws_.idx, ws_.pos);
+      if (x >= 256) return x;
+      compound_ran_ = true;
+      return after_compound(cmd_, ws_, result_);
+    } else if (cls == kClassHeader) {
+      header_ = index;
+    } else if (cls == kClassClosing) {
+      return kClosingBase + index;
+    } else if (cls == kClassFunctionTime) {
+      ws_.idx = word_index;
+      ws_.pos = word_pos;
+      execute_command(index, ws_.idx, ws_.idx, ws_.pos);
+      compound_ran_ = true;
+      return kKeepReading;
+    } else if (skip_flags == 0) {
+      VarRecord* alias = var_find(variable_scope(), word, kAlias);
+      if (alias != nullptr && alias->value_size() > 0) {
+        ws_.idx = word_index;
+        ws_.pos = word_pos;
+        split_alias_value(ws_, alias);
+      }
+    }
+    if (ws_.idx > word_index) ws_.table = in_test_ ? &test_table : &argument_table;
+    return kKeepReading;
+  }
+
+  // A later word: `]]` ends a test expression.
+  void later_word() {
+    if (in_test_) {
+      const char* w = arg_slots[static_cast<std::size_t>(ws_.idx - 1)];
+      if (w[0] == ']' && w[1] == ']' && w[2] == 0) {
+        in_test_ = false;
+        ws_.table = &argument_table;
+      }
+    } else if (ws_.table == &first_word_table) {
+      ws_.table = &argument_table;
+    }
+  }
+
+  // Between words: a list operator ends the command outward, a terminator
+  // ends it here; anything else starts the next word.
+  int between_words() {
+    int c;
+    do {
+      c = next_char();
+    } while (word_blank_chars[static_cast<unsigned char>(c)]);
+    if (in_test_ && c != kEof && test_table[static_cast<unsigned char>(c)] == 0) {
+      push_back();
+      return kKeepReading;
+    }
+    if (list_operator_chars[static_cast<unsigned char>(c)]) {
+      result_->end = ws_.idx;
+      result_->start = cmd_.start;
+      result_->pos = ws_.pos;
+      return c;
+    }
+    if (terminator_chars[static_cast<unsigned char>(c)] || (cmd_.terminator != 0 && c == cmd_.terminator)) {
+      at_terminator_ = true;
+      return c;
+    }
+    push_back();
+    return kKeepReading;
+  }
+
+  // At the terminator of a loop or case header: the handler reads the
+  // whole construct; reading goes on after it.
+  int finish_header() {
+    int count = ws_.idx - cmd_.start;
+    if (!in_prompt && count > 0) last_arg_count = count - 1;
+    int x = run_header(header_, ws_.idx, cmd_.start, ws_.pos);
+    if (x >= 256) return x;
+    header_ = -1;
+    ws_.idx = cmd_.start;
+    ws_.pos = cmd_.pos;
+    ws_.table = &first_word_table;
+    return after_compound(cmd_, ws_, result_);
+  }
+
+  // At the terminator of a simple command: run it.
+  int execute(int c) {
+    int count = ws_.idx - cmd_.start;
+    if (!in_prompt && count > 0) last_arg_count = count - 1;
+    if (skip_flags != 0 || count == 0) return c;
+    command_ended_by_lf = (c == '\n');
+    int x = execute_command(-1, ws_.idx, cmd_.start, ws_.pos);
+    if (input.redirection_count > 0) undo_redirections();
+    return x >= 256 ? x : c;
+  }
+};
+
+}  // namespace
+
 int collect_command(const CommandRecord& cmd, CollectResult* result) {
   int c;
   do {
@@ -241,128 +435,8 @@ int collect_command(const CommandRecord& cmd, CollectResult* result) {
   if (cmd.terminator != 0 && c == cmd.terminator) return c;
   push_back();
   command_ended_by_lf = false;
-
-  WordScan ws;
-  ws.idx = cmd.start;
-  ws.pos = cmd.pos;
-  ws.first_word_index = cmd.start;
-  ws.terminator = cmd.terminator;
-  ws.table = &first_word_table;
-  int header = -1;  // pending loop or case header handler
-  bool in_test = false;
-
-more_words:
-  for (;;) {
-    check_signal();
-    const int word_index = ws.idx;
-    const int word_pos = ws.pos;
-    const int assigns_before = ws.assignments;
-    scan_word(ws);
-
-    if (ws.assignments != assigns_before) {
-      // name=value: the value is the next word, several fields joined.
-      char* name = &word_buf[static_cast<std::size_t>(word_pos)];
-      ws.idx = word_index;  // the name takes no slot
-      const int value_index = ws.idx;
-      const ClassTable* saved_table = ws.table;
-      ws.table = &argument_table;
-      scan_word(ws);
-      ws.table = saved_table;
-      int count = ws.idx - value_index;
-      if (skip_flags == 0) {
-        if (!name_check(name)) fatal_error(VEK_ERR(kErrBadName), name);
-        char** words = &arg_slots[static_cast<std::size_t>(value_index)];
-        if (opt('x')) trace_assignment(name, count, words);
-        VarRecord* rec = varop(&global_store, 's', kVar, name, nullptr, count, words);
-        if (rec != nullptr) special_assign(name, rec->value());
-      }
-      ws.idx = word_index;
-      ws.pos = word_pos;
-    } else if (ws.idx > word_index && word_index == cmd.start && !in_test) {
-      // First word of the command.
-      char* word = arg_slots[static_cast<std::size_t>(word_index)];
-      int found = lookup_command(word);
-      int cls = found < 0 ? 0 : command_class(found);
-      int index = found < 0 ? 0 : command_index(found);
-      if (found >= 0 && cls == kClassBuiltin && index == 1) {
-        in_test = true;
-        ws.table = &test_table;
-      } else if (cls == kClassCompound) {
-        ws.idx = word_index;
-        ws.pos = word_pos;
-        int x = run_compound(index, ws.idx, ws.pos);
-        if (x >= 256) return x;
-        int after = after_compound(cmd, ws, result);
-        if (after >= 0) return after;
-        continue;
-      } else if (cls == kClassHeader) {
-        header = index;
-      } else if (cls == kClassClosing) {
-        return kClosingBase + index;
-      } else if (cls == kClassFunctionTime) {
-        ws.idx = word_index;
-        ws.pos = word_pos;
-        execute_command(index, ws.idx, ws.idx, ws.pos);
-        continue;
-      } else if (skip_flags == 0) {
-        VarRecord* alias = varop(&global_store, 'r', kAlias, word, nullptr, 0, nullptr);
-        if (alias != nullptr && alias->value_size() > 0) {
-          ws.idx = word_index;
-          ws.pos = word_pos;
-          split_alias_value(ws, alias);
-        }
-      }
-      if (ws.idx > word_index) ws.table = in_test ? &test_table : &argument_table;
-    } else if (ws.idx > word_index) {
-      if (in_test) {
-        const char* w = arg_slots[static_cast<std::size_t>(ws.idx - 1)];
-        if (w[0] == ']' && w[1] == ']' && w[2] == 0) {
-          in_test = false;
-          ws.table = &argument_table;
-        }
-      } else if (ws.table == &first_word_table) {
-        ws.table = &argument_table;
-      }
-    }
-
-    // Between words.
-    do {
-      c = next_char();
-    } while (word_blank_chars[static_cast<unsigned char>(c)]);
-    if (in_test && c != kEof && test_table[static_cast<unsigned char>(c)] == 0) {
-      push_back();
-      continue;
-    }
-    if (list_operator_chars[static_cast<unsigned char>(c)]) {
-      result->end = ws.idx;
-      result->start = cmd.start;
-      result->pos = ws.pos;
-      return c;
-    }
-    if (terminator_chars[static_cast<unsigned char>(c)] || (cmd.terminator != 0 && c == cmd.terminator)) break;
-    push_back();
-  }
-
-  // At a terminator.
-  int count = ws.idx - cmd.start;
-  if (!in_prompt && count > 0) last_arg_count = count - 1;
-  if (header >= 0) {
-    int x = run_header(header, ws.idx, cmd.start, ws.pos);
-    if (x >= 256) return x;
-    // The construct has been read; reading goes on after it.
-    header = -1;
-    ws.idx = cmd.start;
-    ws.pos = cmd.pos;
-    ws.table = &first_word_table;
-    int after = after_compound(cmd, ws, result);
-    if (after >= 0) return after;
-    goto more_words;
-  }
-  if (skip_flags != 0 || count == 0) return c;
-  command_ended_by_lf = (c == '\n');
-  int x = execute_command(-1, ws.idx, cmd.start, ws.pos);
-  if (input.redirection_count > 0) undo_redirections();
-  return x >= 256 ? x : c;
+  Collector collector(cmd, result);
+  return collector.run();
 }
 
 }  // namespace vek

@@ -8,6 +8,7 @@
 #include "core/shell.h"
 #include "core/words.h"
 #include "io/fdio.h"
+#include "proc/redirect.h"
 #include "proc/tempfiles.h"
 #include "session/diag.h"
 #include "session/input.h"
@@ -18,7 +19,6 @@
 namespace vek {
 
 std::array<char, 260> home_directory{};
-HeredocState heredoc;
 int default_output_base = 10;
 
 namespace {
@@ -629,8 +629,9 @@ class Scanner {
 
   // Value of a variable, or of the environment entry of that name.
   bool lookup(const char* name, const char*& value, int& len, std::array<char, 40>& num) {
-    special_read(name);
-    VarRecord* r = varop(&global_store, 'r', kVar, name, nullptr, 0, nullptr);
+    const VarScope scope = variable_scope();
+    special_read(scope, name);
+    VarRecord* r = var_find(scope, name);
     if (r != nullptr) {
       if (r->is_integer()) {
         len = format_integer(num.data(), output_base(r), r->int_value());
@@ -758,7 +759,7 @@ class Scanner {
         if (vlen == 0 || vlen > 31) fatal_error(VEK_ERR(kErrBadName), value);
         for (int i = 0; i < vlen; ++i) next[static_cast<std::size_t>(i)] = value[i];
         if (!name_check(next.data())) fatal_error(VEK_ERR(kErrBadName), next.data());
-        VarRecord* r = varop(&global_store, 'r', kVar, next.data(), nullptr, 0, nullptr);
+        VarRecord* r = var_find(variable_scope(), next.data());
         if (r != nullptr && r->is_integer() && level + 1 < braces) fatal_error(VEK_ERR(kErrBadName), "{{ i-Flag!");
         name = next;
         set = lookup(name.data(), value, vlen, num);
@@ -820,7 +821,7 @@ class Scanner {
       const int start = word_start_;
       const bool q = quoted_, w = wildcard_, f = fields_;
       const unsigned skip = skip_flags;
-      skip_flags |= 0x200;
+      skip_flags |= kSkipOperatorWord;
       End e;
       try {
         e = run('}');
@@ -851,7 +852,7 @@ class Scanner {
       joined[static_cast<std::size_t>(n++)] = c == 0 ? ifs_join_char() : c;
     }
     joined[static_cast<std::size_t>(n)] = 0;
-    varop(&global_store, 's', kVar | kAsText, name, joined.data(), n, nullptr);
+    var_set(variable_scope(), name, VarValue::text(joined.data()), kVar | kAsText);
   }
 
 };

@@ -1,9 +1,8 @@
 #include "proc/tempfiles.h"
 
-#include "core/hooks.h"
 #include "io/fdio.h"
 #include "platform/platform.h"
-#include "session/diag.h"
+#include "support/errors.h"
 #include "support/strings.h"
 
 namespace vek {
@@ -71,12 +70,6 @@ void close_temp_files() {
     if (name[0]) plat::unlink(name.data());
     name[0] = 0;
   }
-}
-
-void reset_redirections(char /*mode*/) {
-  // Redirections and pipelines arrive with the redirection layer; until
-  // then only a collected here-document is dropped.
-  heredoc.pending = false;
 }
 
 }  // namespace vek

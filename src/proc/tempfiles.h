@@ -25,8 +25,4 @@ void open_temp_files();
 // Closes the five descriptors and deletes the four files (idempotent).
 void close_temp_files();
 
-// Undoes redirections and resets the pipe files after an abandoned
-// command (error recovery).
-void reset_redirections(char mode);
-
 }  // namespace vek

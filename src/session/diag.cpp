@@ -6,9 +6,9 @@
 
 #include "core/shell.h"
 #include "io/fdio.h"
+#include "proc/redirect.h"
 #include "proc/tempfiles.h"
 #include "session/input.h"
-#include "session/startup.h"
 #include "support/strings.h"
 
 namespace vek {
@@ -56,6 +56,17 @@ constexpr std::array<ErrorEntry, 32> kErrorTable{{
     {30, false, "Zuwenig Arbeitsspeicher"},
     {31, false, "Funktion(s-Kombination) nicht verf\x81gbar"},
 }};
+
+static_assert([] {
+  for (std::size_t i = 0; i < kErrorTable.size(); ++i)
+    if (kErrorTable[i].number != static_cast<int>(i)) return false;
+  return true;
+}(), "the error table is indexed by error number");
+
+const ErrorEntry* find_error(int number) {
+  if (number < 0 || number >= static_cast<int>(kErrorTable.size())) return nullptr;
+  return &kErrorTable[static_cast<std::size_t>(number)];
+}
 
 constexpr std::string_view kSynopsis = "vek  [-afhinpstuvxBCEINPSU9!] [-c cmd_string] [arg ...]\r\n";
 
@@ -113,11 +124,11 @@ unsigned current_line() {
 }  // namespace
 
 bool command_ended_by_lf = false;
+bool profile_running = false;
 
 bool error_is_continuable(int number) {
-  for (const auto& e : kErrorTable)
-    if (e.number == number) return e.continuable;
-  return false;
+  const ErrorEntry* e = find_error(number);
+  return e != nullptr && e->continuable;
 }
 
 void shell_error(int code, const char* object) {
@@ -125,15 +136,9 @@ void shell_error(int code, const char* object) {
   int src_line = (code >> 16) & 0xFFFF;
   if (opt('_')) format_out(2, "e=%d, __LINE__=%d\r\n", number, src_line);
 
-  const char* message = "";
-  bool continuable = false;
-  for (const auto& e : kErrorTable) {
-    if (e.number == number) {
-      message = e.message;
-      continuable = e.continuable;
-      break;
-    }
-  }
+  const ErrorEntry* entry = find_error(number);
+  const char* message = entry != nullptr ? entry->message : "";
+  const bool continuable = entry != nullptr && entry->continuable;
   std::string_view obj;
   bool has_obj = object != nullptr;
   if (has_obj) obj = object;
@@ -211,7 +216,7 @@ void session_abort(int code) {
   if ((s == 0 || s == 2) && ((input.mode & kModeConsole) || opt('i') || profile_running)) {
     if (!(abort_guards & kGuardRedirect)) {
       abort_guards |= kGuardRedirect;
-      reset_redirections('e');
+      reset_redirections(ResetMode::kErrorRecovery);
     }
     in_prompt = 0;
     abort_guards = 0;
@@ -219,7 +224,7 @@ void session_abort(int code) {
   }
   if (!(abort_guards & kGuardCleanup)) {
     abort_guards |= kGuardCleanup;
-    session_cleanup('e');
+    session_cleanup(CleanupMode::kExit);
   }
   throw ProcessExit{t};
 }
@@ -229,8 +234,8 @@ void diag_init() {
   cleanup_done = false;
 }
 
-void session_cleanup(char mode) {
-  if (mode == 'p') {
+void session_cleanup(CleanupMode mode) {
+  if (mode == CleanupMode::kStartup) {
     plat::install_signal_handlers();
     return;
   }

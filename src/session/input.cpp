@@ -52,7 +52,7 @@ int fill_input() {
     int fd = opt('E') ? 0 : input.fd;
     if (!plat::isatty(fd)) {
       sys_write(2, "-i: input not_a_tty\r\n");
-      session_cleanup('e');
+      session_cleanup(CleanupMode::kExit);
       throw ProcessExit{1};
     }
     if (!opt('t') && !in_prompt) show_prompt(command_line_count != 0);
@@ -145,7 +145,7 @@ void show_prompt(bool continuation) {
   static const char kDefaultPs2[] = " print -nu2 \"$:>  \"";
   std::array<char, 2048> text{};
   const char* dflt = continuation ? kDefaultPs2 : kDefaultPs1;
-  VarRecord* r = var_find(continuation ? "PS2" : "PS1");
+  VarRecord* r = var_find(variable_scope(), continuation ? "PS2" : "PS1");
   const char* use = dflt;
   if (r != nullptr) {
     if (r->value_size() < 2040) {

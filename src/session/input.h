@@ -49,7 +49,7 @@ struct InputState {
   std::int64_t fill_position = 0;  // absolute position after the last refill
   std::array<std::int32_t, 8> compound_work{};
   VarStore local_store{};
-  VarStore* caller_store = nullptr;
+  const VarStore* caller_store = nullptr;  // the calling source's store
   int param_count = 0;
   const char* param0 = nullptr;
   char** params = nullptr;
@@ -59,6 +59,19 @@ struct InputState {
 };
 
 extern InputState input;
+
+// The variable scope of the running source: its local store, its caller's
+// store, `global`, and the names that qualify static variables.
+inline VarScope variable_scope() {
+  VarScope s;
+  s.local = &input.local_store;
+  s.caller = input.caller_store;
+  s.global_forced = input.global_counter != 0;
+  s.script = input.script_name.data();
+  s.function = (input.mode & kModeBody) ? input.function_name.data() : nullptr;
+  return s;
+}
+inline VarStore* current_local_store() { return &input.local_store; }
 
 // Delivers the next byte of the current source (0..255).
 int fill_input();

@@ -4,11 +4,14 @@
 #include <array>
 
 #include "core/classes.h"
+#include "core/commands.h"
+#include "core/exec.h"
 #include "core/lists.h"
 #include "core/shell.h"
 #include "core/words.h"
 #include "io/fdio.h"
 #include "platform/platform.h"
+#include "proc/redirect.h"
 #include "proc/tempfiles.h"
 #include "session/diag.h"
 #include "session/input.h"
@@ -19,7 +22,6 @@
 namespace vek {
 
 const char* command_string = nullptr;
-bool profile_running = false;
 std::array<char, 512> command_search_list{};
 std::array<char, 512> cd_search_list{};
 std::array<char, 16> terminal_name{};
@@ -155,16 +157,16 @@ int parse_options(int count, char** words, bool from_set) {
   return count - i;
 }
 
-int load_settings(char mode) {
-  if (mode == 'p') {
+int load_settings(SettingsSource source) {
+  if (source == SettingsSource::kShellVariables) {
+    const VarScope scope = variable_scope();
     int path_exists = 0;
-    if (VarRecord* r = varop(&global_store, 'r', kVar, "PATH", nullptr, 0, nullptr)) {
+    if (VarRecord* r = var_find(scope, "PATH")) {
       build_search_list(command_search_list, r->value());
       path_exists = 1;
     }
-    if (VarRecord* r = varop(&global_store, 'r', kVar, "CDPATH", nullptr, 0, nullptr))
-      build_search_list(cd_search_list, r->value());
-    if (VarRecord* r = varop(&global_store, 'r', kVar, "HOME", nullptr, 0, nullptr)) {
+    if (VarRecord* r = var_find(scope, "CDPATH")) build_search_list(cd_search_list, r->value());
+    if (VarRecord* r = var_find(scope, "HOME")) {
       copy_truncated(home_directory, r->value());
       path_normalize(home_directory.data());
     }
@@ -198,19 +200,32 @@ int load_settings(char mode) {
   return 0;
 }
 
+void reset_interpreter() {
+  reset_shared_state();
+  reset_core_state();
+  diag_init();
+  profile_running = false;
+  command_ended_by_lf = false;
+  command_string = nullptr;
+  input = InputState{};
+  prepared = PreparedSource{};
+  varstore_init(input.local_store);
+  build_class_tables();
+  build_command_table();
+  special_init();
+  heredoc = HeredocState{};
+  function_offset.fill(0);
+  function_length.fill(0);
+  function_file_end = 0;
+}
+
 namespace {
 
 // Start-up steps up to the creation of the initial variables.
 void start_up(char* first_word) {
-  escape_char = '%';
-  diag_init();
-  varstore_init();
-  input = InputState{};
-  aux_result = -1;
-  build_class_tables();
-  build_command_table();
-  session_cleanup('p');
-  load_settings(0);
+  reset_interpreter();
+  session_cleanup(CleanupMode::kStartup);
+  load_settings(SettingsSource::kEnvironment);
   // The interpreter's own full path, for scripts it runs itself.
   if (!plat::program_file(program_path.data(), program_path.size()))
     copy_truncated(program_path, first_word != nullptr ? first_word : "vek", 259);
@@ -230,17 +245,28 @@ void start_up(char* first_word) {
   special_init();
   std::array<char, 260> cwd{};
   sys_getcwd(cwd.data(), static_cast<int>(cwd.size()));
-  varstore_create_initial(cwd.data());
+  varstore_create_initial(variable_scope(), cwd.data());
 }
 
-int session(int argc, char** argv) {
+// What the command line asks for.
+struct SessionPlan {
+  bool script = false;             // a script file is named
+  bool interactive = false;
+  const char* script_name = nullptr;
+  char** operands = nullptr;       // the words after the options
+};
+
+// Applies the options and decides between script, -c text, standard
+// input and the interactive console; sets the positional parameters.
+SessionPlan plan_session(int argc, char** argv) {
+  SessionPlan plan;
   const int mask = console_mask();
   input.param0 = argv[0];
   input.params = argv + 1;
   input.param_count = argc - 1;
   set_opt('S', true);
   int left = parse_options(argc - 1, argv + 1, false);
-  char** operands = argv + argc - left;
+  plan.operands = argv + argc - left;
   if (opt('P')) {
     set_opt('t', false);
     set_opt('I', true);
@@ -252,65 +278,59 @@ int session(int argc, char** argv) {
     --counter;
   }
   if (left > 0 && !opt('c')) ++counter;
-  const bool script = counter == 1;
-  if (opt('i') || (!opt('c') && !script && mask >= 6)) {
+  plan.script = counter == 1;
+  if (opt('i') || (!opt('c') && !plan.script && mask >= 6)) {
     set_opt('i', true);
     set_opt('s', true);
   }
-  const char* script_name = nullptr;
-  if (script) {
-    input.param0 = operands[0];
-    if (find_script(operands[0], script_path)) input.param0 = script_path.data();
-    script_name = input.param0;
-    input.params = operands + 1;
+  if (plan.script) {
+    input.param0 = plan.operands[0];
+    if (find_script(plan.operands[0], script_path)) input.param0 = script_path.data();
+    plan.script_name = input.param0;
+    input.params = plan.operands + 1;
     input.param_count = left - 1;
   } else {
-    input.params = operands;
+    input.params = plan.operands;
     input.param_count = left;
   }
-  const bool interactive = opt('i');
-  if (interactive) {
+  plan.interactive = opt('i');
+  if (plan.interactive) {
     set_opt('n', false);
     if (mask != 7) set_opt('E', false);
   } else {
     set_opt('E', false);
   }
-  const InputState base = input;
-  ++command_counter;
+  return plan;
+}
 
-  if (!opt('p')) {
-    std::array<char, 260> profile{};
-    concat_strings_n(static_cast<int>(profile.size()), profile.data(), {home_directory.data(), "\\autoexec.vek"});
-    collapse_backslashes(profile.data());
-    if (is_regular_nonempty(profile.data())) {
-      // An error inside the profile ends only the profile, also in a
-      // non-interactive run: the session goes on with its main input.
-      profile_running = true;
-      try {
-        run_source(profile.data(), 0, 0, kModeProfile);
-      } catch (const TopLevelAbort&) {
-        input = base;
-        skip_flags = 0;
-      }
-      profile_running = false;
-      if (load_settings('p') && script) {
-        if (find_script(operands[0], script_path)) {
-          input.param0 = script_path.data();
-          script_name = input.param0;
-        }
-      }
+// Runs the profile.  An error inside it ends only the profile, also in a
+// non-interactive run: the session goes on with its main input.  A
+// profile that changes PATH changes where the script is found.
+void run_profile(SessionPlan& plan, const InputState& base) {
+  std::array<char, 260> profile{};
+  concat_strings_n(static_cast<int>(profile.size()), profile.data(), {home_directory.data(), "\\autoexec.vek"});
+  collapse_backslashes(profile.data());
+  if (!is_regular_nonempty(profile.data())) return;
+  profile_running = true;
+  try {
+    run_source(profile.data(), 0, 0, kModeProfile);
+  } catch (const TopLevelAbort&) {
+    input = base;
+    skip_flags = 0;
+  }
+  profile_running = false;
+  if (load_settings(SettingsSource::kShellVariables) && plan.script) {
+    if (find_script(plan.operands[0], script_path)) {
+      input.param0 = script_path.data();
+      plan.script_name = input.param0;
     }
   }
-  if (opt('n')) skip_flags |= kSkipNoExec;
+}
 
-  unsigned mode;
-  if (opt('c') && command_string != nullptr) {
-    mode = kModeString;
-    prepared.text = command_string;
-    prepared.text_length = str_len(command_string);
-  } else {
-    mode = interactive ? kModeConsole : 0;
-  }
+// Runs the main input until it ends; an abort returns to the base state
+// and goes on (an interactive session shows its prompt again).
+void run_main(const SessionPlan& plan, const InputState& base) {
+  unsigned mode = (opt('c') && command_string != nullptr) ? kModeString : (plan.interactive ? kModeConsole : 0);
   mode |= kModeSession;
   for (;;) {
     int r;
@@ -319,15 +339,24 @@ int session(int argc, char** argv) {
         prepared.text = command_string;
         prepared.text_length = str_len(command_string);
       }
-      r = run_source(script ? script_name : nullptr, 0, 0, mode);
+      r = run_source(plan.script ? plan.script_name : nullptr, 0, 0, mode);
     } catch (const TopLevelAbort&) {
       input = base;
       skip_flags = 0;
       if (opt('n')) skip_flags |= kSkipNoExec;
       continue;
     }
-    if (!(r >= kClosingBase && interactive && !opt('t'))) break;
+    if (!(r >= kClosingBase && plan.interactive && !opt('t'))) break;
   }
+}
+
+int session(int argc, char** argv) {
+  SessionPlan plan = plan_session(argc, argv);
+  const InputState base = input;
+  ++command_counter;
+  if (!opt('p')) run_profile(plan, base);
+  if (opt('n')) skip_flags |= kSkipNoExec;
+  run_main(plan, base);
   return last_status;
 }
 
@@ -343,7 +372,7 @@ int vek_main(int argc, char** argv) {
   } catch (const TopLevelAbort&) {
     status = last_status;
   }
-  session_cleanup('e');
+  session_cleanup(CleanupMode::kExit);
   return status;
 }
 

@@ -7,9 +7,6 @@ namespace vek {
 
 // The text that follows -c (null when there is none).
 extern const char* command_string;
-// Set while the profile runs: an error there ends only the profile.
-extern bool profile_running;
-
 extern std::array<char, 512> command_search_list;
 extern std::array<char, 512> cd_search_list;
 extern std::array<char, 16> terminal_name;
@@ -18,9 +15,18 @@ extern std::array<char, 16> terminal_name;
 // left after the options, 0 after an error.
 int parse_options(int count, char** words, bool from_set);
 
-// Mode 0: all settings from the process environment.  Mode 'p': PATH,
-// CDPATH and HOME from the shell's variables; returns 1 if PATH exists.
-int load_settings(char mode);
+// Where load_settings takes its values from: all settings from the
+// process environment (start-up), or PATH, CDPATH and HOME from the
+// shell's own variables (after the profile).
+enum class SettingsSource { kEnvironment, kShellVariables };
+// Returns 1 if the shell variable PATH exists (kShellVariables), else 0.
+int load_settings(SettingsSource source);
+
+// Puts the interpreter into its start state: the shared state, the class
+// and command tables, the variable store, the input state, the special
+// variables, the function slots and the diagnostics.  Opens no file and
+// reads no environment; start-up and the unit tests begin with it.
+void reset_interpreter();
 
 // Program entry: returns the process exit status.
 int vek_main(int argc, char** argv);

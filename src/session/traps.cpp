@@ -18,7 +18,7 @@ int run_trap(int n, int start_index, int buffer_pos) {
   if (n < 0 || n > 9) return 0;
   char name[] = "trap_F_0";
   name[7] = static_cast<char>('0' + n);
-  VarRecord* rec = varop(&global_store, 'R', kFunc, name, nullptr, 0, nullptr);
+  VarRecord* rec = store_find(variable_scope(), global_store, name, kFunc);
   if (rec == nullptr) return 0;
   if (trap_running) {
     sys_write(2, "vek: Rekursiver oder zweiter trap!\r\n");

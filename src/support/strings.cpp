@@ -5,9 +5,9 @@
 #include <array>
 #include <cstdint>
 
-#include "core/shell.h"
+#include "support/state.h"
 #include "platform/platform.h"
-#include "session/diag.h"
+#include "support/errors.h"
 
 namespace vek {
 

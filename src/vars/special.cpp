@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "core/shell.h"
 #include "platform/platform.h"
+#include "support/state.h"
 #include "support/strings.h"
 #include "vars/varstore.h"
 
@@ -38,11 +38,11 @@ void special_init() {
   seconds_base = start_time;
 }
 
-void special_read(const char* name) {
+void special_read(const VarScope& scope, const char* name) {
   if (name[0] == 'R' && same(name, "RANDOM")) {
-    var_set_number("RANDOM", draw_random());
+    var_set_number(scope, "RANDOM", draw_random());
   } else if (name[0] == 'S' && same(name, "SECONDS")) {
-    var_set_number("SECONDS", static_cast<std::int32_t>(plat::time_now() - seconds_base));
+    var_set_number(scope, "SECONDS", static_cast<std::int32_t>(plat::time_now() - seconds_base));
   }
 }
 

@@ -6,11 +6,10 @@
 #include <cstring>
 #include <functional>
 
-#include "core/shell.h"
 #include "io/fdio.h"
 #include "platform/platform.h"
-#include "session/diag.h"
-#include "session/input.h"
+#include "support/errors.h"
+#include "support/state.h"
 #include "support/strings.h"
 #include "vars/special.h"
 
@@ -52,6 +51,9 @@ constexpr unsigned kNoAllExport = kFunc | kAlias | kNoExport;
 
 constexpr int kStaticNameSize = 260;
 
+// Internal request bit: the value is a 32-bit number.
+constexpr unsigned kIntValue = 0x1000;
+
 bool in_range(const char* p, const char* begin, const char* end) {
   return std::less_equal<const char*>()(begin, p) && std::less<const char*>()(p, end);
 }
@@ -89,22 +91,21 @@ void register_env(VarRecord* r) {
 
 // The qualified name of a static variable: tail of the script name, '@',
 // the function name (while a function body runs, if wanted), '@', name.
-int build_static_name(char* out, const char* name, bool with_function) {
-  const char* script = input.script_name.data();
-  std::size_t slen = 0;
-  while (slen < input.script_name.size() && script[slen]) ++slen;
+int build_static_name(const VarScope& scope, char* out, const char* name, bool with_function) {
+  const char* script = scope.script != nullptr ? scope.script : "";
+  std::size_t slen = std::strlen(script);
   if (slen > 130) script += slen - 130;
   const char* func = "";
-  if (with_function && (input.mode & kModeBody)) func = input.function_name.data();
+  if (with_function && scope.function != nullptr) func = scope.function;
   return concat_strings_n(kStaticNameSize, out, {script, "@", func, "@", name});
 }
 
 // The byte room a store may still take fresh: the global store and the
-// current local store up to their arena's end; any other local store only
+// scope's local store up to their arena's end; any other local store only
 // inside its own bytes, since the bytes after them belong to newer scopes.
-std::size_t fresh_room(const VarStore& st) {
+std::size_t fresh_room(const VarScope& scope, const VarStore& st) {
   if (!st.next_free) return 0;
-  if (st.is_global || &st == current_local_store())
+  if (st.is_global || &st == scope.local)
     return static_cast<std::size_t>(st.arena_end - st.next_free);
   return 0;
 }
@@ -180,14 +181,14 @@ bool compact(VarStore& st, std::size_t short_bytes, bool want_slot, const char* 
 // enough, else a never-used slot with fresh arena bytes, compacting the
 // store when slots or bytes run out.  Null when there is no room (the
 // caller reports it).
-VarRecord* seek_place(VarStore& st, std::size_t need, const char* msg_name) {
+VarRecord* seek_place(const VarScope& scope, VarStore& st, std::size_t need, const char* msg_name) {
   for (int attempt = 0;; ++attempt) {
     VarRecord* r = st.first;
     for (; !at_table_end(st, r); ++r) {
       if (r->name_len == 0 && r->capacity >= need) return r;
     }
     bool have_slot = r != st.end;
-    std::size_t room = fresh_room(st);
+    std::size_t room = fresh_room(scope, st);
     if (have_slot && room > need) {
       r->text = st.next_free;
       r->capacity = static_cast<std::uint32_t>(need);
@@ -232,130 +233,154 @@ void write_record(VarRecord* r, const char* name, std::size_t n, const char* src
   r->base = base;
 }
 
+// The bytes a set stores, worked out from the request before anything in
+// the store moves.
+struct PreparedValue {
+  const char* src = "";
+  std::size_t bytes = 0;
+  unsigned stored = 0;  // the record's attribute bits after the set
+  char number[16];      // room for a number's text or its four bytes
+};
+
+// Turns the request into value bytes: text, raw bytes, joined words, or a
+// number (binary in an integer variable, decimal text elsewhere).
+void prepare_value(PreparedValue& pv, const VarRecord* rec, unsigned flags, const VarValue& value) {
+  unsigned prev = rec ? rec->flags : 0;
+  pv.stored = (flags | (prev & kSurviving)) & ~kIntValue;
+  bool int_target = ((prev | flags) & kInteger) != 0 && !(flags & kAsText);
+  std::int32_t iv = 0;
+  bool text = true;
+  switch (value.kind) {
+    case VarValue::Kind::kNumber:
+      iv = value.number;
+      if (int_target) {
+        text = false;
+      } else {
+        format_signed(pv.number, iv);
+        pv.src = pv.number;
+        pv.bytes = std::strlen(pv.number);
+        pv.stored &= ~kBinary;
+      }
+      break;
+    case VarValue::Kind::kWords:
+      if (value.count > 0 && value.words) {
+        pv.bytes = static_cast<std::size_t>(join_words(value.count, value.words));
+        if (value.words[0]) pv.src = value.words[0];
+      }
+      pv.stored &= ~kBinary;
+      break;
+    case VarValue::Kind::kBytes:
+      pv.stored |= kBinary;
+      pv.src = static_cast<const char*>(value.data);
+      pv.bytes = value.count > 0 ? static_cast<std::size_t>(value.count) : 0;
+      break;
+    case VarValue::Kind::kText:
+      pv.src = value.data ? static_cast<const char*>(value.data) : "";
+      pv.bytes = std::strlen(pv.src);
+      break;
+  }
+  if (text && int_target && !(pv.stored & kBinary)) {
+    iv = parse_integer(nullptr, pv.src);
+    text = false;
+  }
+  if (!text) {
+    std::memcpy(pv.number, &iv, sizeof iv);
+    pv.src = pv.number;
+    pv.bytes = sizeof iv;
+    pv.stored |= kBinary;
+  }
+  if (pv.stored & kAsText) pv.stored &= ~(kInteger | kAsText);
+  // An integer is always exactly 4 bytes; other raw lengths stay bytes.
+  if ((pv.stored & kInteger) && pv.bytes != sizeof iv) pv.stored &= ~kInteger;
+}
+
+// A record that must grow first borrows half the slack of the record
+// before it; if that is not enough, it gives up its place (its old bytes
+// are kept in `moving`) and returns null.
+VarRecord* grow_in_place(VarStore& st, VarRecord* rec, std::size_t need, bool& had_old) {
+  if (rec->capacity >= need) return rec;
+  if (rec != st.first) {
+    VarRecord* p = rec - 1;
+    std::uint32_t slack = p->capacity - p->name_len - p->value_len;
+    if (slack >= 2) {
+      std::uint32_t d = slack / 2;
+      p->capacity -= d;
+      rec->text -= d;
+      rec->capacity += d;
+    }
+  }
+  if (rec->capacity >= need) return rec;
+  moving.name_len = rec->name_len;
+  moving.value_bytes = rec->value_len - 1;
+  moving.flags = rec->flags;
+  moving.base = rec->base;
+  std::memcpy(moving.bytes.data(), rec->text, rec->name_len + rec->value_len);
+  had_old = true;
+  rec->name_len = 0;
+  rec->value_len = 0;
+  rec->flags = 0;
+  rec->base = 0;
+  return nullptr;
+}
+
+// After a failed move: puts the old value back where room was made for it.
+void restore_moved(const VarScope& scope, VarStore& st, const char* msg_name) {
+  VarRecord* back = seek_place(scope, st, moving.name_len + moving.value_bytes + 1, msg_name);
+  if (!back) return;
+  write_record(back, moving.bytes.data(), moving.name_len, moving.bytes.data() + moving.name_len,
+               moving.value_bytes, moving.flags, moving.base);
+  if (moving.flags & kExported) {
+    back->text[moving.name_len - 1] = '=';
+    register_env(back);
+  }
+}
+
 // Set: rec is the record found for the name in st (or null).  name is the
 // record's name (qualified for a static variable); msg_name the name as the
 // caller gave it, for messages.
-VarRecord* set_record(VarStore& st, VarRecord* rec, unsigned flags, const char* name,
-                      const char* msg_name, const void* value, int length, char** words) {
+VarRecord* set_record(const VarScope& scope, VarStore& st, VarRecord* rec, unsigned flags, const char* name,
+                      const char* msg_name, const VarValue& value) {
   if (rec && (rec->flags & kReadOnly)) {
     shell_error(VEK_ERR(kErrReadOnly), msg_name);
     return nullptr;
   }
   std::size_t n = std::strlen(name) + 1;
   unsigned prev = rec ? rec->flags : 0;
-  unsigned stored = (flags | (prev & kSurviving)) & ~kIntValue;
-  bool int_target = ((prev | flags) & kInteger) != 0 && !(flags & kAsText);
-
-  // Work out the value bytes.
-  char number[16];
-  std::int32_t iv = 0;
-  const char* src = "";
-  std::size_t vbytes = 0;
-  bool text = true;
-  if (flags & kIntValue) {
-    if (value) std::memcpy(&iv, value, sizeof iv);
-    if (int_target) {
-      text = false;
-    } else {
-      format_signed(number, iv);
-      src = number;
-      vbytes = std::strlen(number);
-      stored &= ~kBinary;
-    }
-  } else if (!value) {
-    if (length > 0 && words) {
-      vbytes = static_cast<std::size_t>(join_words(length, words));
-      if (words[0]) src = words[0];
-    }
-    stored &= ~kBinary;
-  } else if (flags & kBinary) {
-    src = static_cast<const char*>(value);
-    vbytes = length > 0 ? static_cast<std::size_t>(length) : 0;
-  } else {
-    src = static_cast<const char*>(value);
-    vbytes = std::strlen(src);
-  }
-  if (text && int_target && !(stored & kBinary)) {
-    iv = parse_integer(nullptr, src);
-    text = false;
-  }
-  if (!text) {
-    std::memcpy(number, &iv, sizeof iv);
-    src = number;
-    vbytes = sizeof iv;
-    stored |= kBinary;
-  }
-  if (stored & kAsText) stored &= ~(kInteger | kAsText);
-  // An integer is always exactly 4 bytes; other raw lengths stay bytes.
-  if ((stored & kInteger) && vbytes != sizeof iv) stored &= ~kInteger;
-  if (vbytes && in_any_arena(src)) {
-    if (vbytes > value_scratch.size()) {
+  PreparedValue pv;
+  prepare_value(pv, rec, flags, value);
+  if (pv.bytes && in_any_arena(pv.src)) {
+    if (pv.bytes > value_scratch.size()) {
       // More than a whole arena can never be stored.
-      shell_error(st.is_global ? VEK_ERR(kErrGlobalStore) : VEK_ERR(kErrLocalStore), msg_name);
+      report_full(st, msg_name);
       return nullptr;
     }
-    std::memcpy(value_scratch.data(), src, vbytes);
-    src = value_scratch.data();
+    std::memcpy(value_scratch.data(), pv.src, pv.bytes);
+    pv.src = value_scratch.data();
   }
 
   // Only a plain text variable can be an environment entry.
   bool unexport = false;
-  if ((stored & kExported) && (stored & kNoExport)) {
-    stored &= ~kExported;
+  if ((pv.stored & kExported) && (pv.stored & kNoExport)) {
+    pv.stored &= ~kExported;
     unexport = (prev & kExported) != 0;
   }
-  if (opt('a') && !(stored & kNoAllExport)) stored |= kExported;
+  if (opt('a') && !(pv.stored & kNoAllExport)) pv.stored |= kExported;
 
-  std::size_t need = n + vbytes + 1;
+  std::size_t need = n + pv.bytes + 1;
   std::uint32_t base = rec ? rec->base : 0;
   bool had_old = false;
-  if (rec && rec->capacity < need) {
-    if (rec != st.first) {
-      VarRecord* p = rec - 1;
-      std::uint32_t slack = p->capacity - p->name_len - p->value_len;
-      if (slack >= 2) {
-        std::uint32_t d = slack / 2;
-        p->capacity -= d;
-        rec->text -= d;
-        rec->capacity += d;
-      }
-    }
-    if (rec->capacity < need) {
-      moving.name_len = rec->name_len;
-      moving.value_bytes = rec->value_len - 1;
-      moving.flags = rec->flags;
-      moving.base = rec->base;
-      std::memcpy(moving.bytes.data(), rec->text, rec->name_len + rec->value_len);
-      had_old = true;
-      rec->name_len = 0;
-      rec->value_len = 0;
-      rec->flags = 0;
-      rec->base = 0;
-      rec = nullptr;
-    }
-  }
+  if (rec) rec = grow_in_place(st, rec, need, had_old);
   if (!rec) {
-    rec = seek_place(st, need, msg_name);
+    rec = seek_place(scope, st, need, msg_name);
     if (!rec) {
-      if (had_old) {
-        // Put the old value back where room was made for it.
-        VarRecord* back = seek_place(st, moving.name_len + moving.value_bytes + 1, msg_name);
-        if (back) {
-          write_record(back, moving.bytes.data(), moving.name_len, moving.bytes.data() + moving.name_len,
-                       moving.value_bytes, moving.flags, moving.base);
-          if (moving.flags & kExported) {
-            back->text[moving.name_len - 1] = '=';
-            register_env(back);
-          }
-        }
-      }
+      if (had_old) restore_moved(scope, st, msg_name);
       report_full(st, msg_name);
       return nullptr;
     }
   }
-  write_record(rec, name, n, src, vbytes, stored, base);
+  write_record(rec, name, n, pv.src, pv.bytes, pv.stored, base);
   if (unexport) plat::env_unset(rec->text);
-  if (stored & kExported) {
+  if (pv.stored & kExported) {
     rec->text[n - 1] = '=';
     register_env(rec);
   }
@@ -375,13 +400,13 @@ VarRecord* unset_record(VarRecord* rec, const char* msg_name) {
   return rec;
 }
 
-void list_one(const VarStore& st, unsigned mask, char style) {
+void list_one(const VarStore& st, unsigned mask, ListStyle style) {
   for (const VarRecord* r = st.first; !at_table_end(st, r); ++r) {
     if (!(r->flags & mask) || r->name_len < 2) continue;
     // The name is written by length: an exported record's text continues
     // with '=' and the value.
     sys_write(1, r->text, static_cast<long>(r->name_len - 1));
-    if (style == '+') {
+    if (style == ListStyle::kNames) {
       sys_write(1, "\r\n", 2);
     } else if (r->flags & kFunc) {
       sys_write(1, "()  { ... }\r\n");
@@ -396,6 +421,82 @@ void list_one(const VarStore& st, unsigned mask, char style) {
   }
 }
 
+// One find, set or unset.  A scoped operation on the global store
+// resolves the name through the scope's local store, the caller's store
+// and the static names first.
+enum class Op { kFind, kSet, kUnset };
+
+VarRecord* operate(const VarScope& scope, VarStore& store, Op op, bool scoped, unsigned flags, const char* name,
+                   const VarValue& value) {
+  if (skip_flags != 0 && !(flags & kFunc)) return nullptr;
+  if (!name) return nullptr;
+  scoped = scoped && &store == &global_store && !scope.global_forced;
+  std::size_t n = std::strlen(name) + 1;
+  if (n < 2) return nullptr;
+  unsigned kind = flags & 7u;
+  if (op == Op::kSet && in_any_arena(name)) {
+    // The name may be a record's own text, which a set can move.
+    if (n > name_scratch.size()) n = name_scratch.size();
+    std::memcpy(name_scratch.data(), name, n - 1);
+    name_scratch[n - 1] = '\0';
+    name = name_scratch.data();
+  }
+
+  VarStore* target = &store;
+  VarRecord* rec = nullptr;
+  const char* rec_name = name;
+  char qualified[kStaticNameSize];
+  bool resolved = false;
+  if (scoped) {
+    if (!(flags & kNoLocalLookup)) {
+      VarStore* loc = scope.local;
+      if (loc && loc->in_use && (rec = search(*loc, kind, name, n)) != nullptr) {
+        target = loc;
+        resolved = true;
+      }
+      const VarStore* caller = scope.caller;
+      if (!resolved && caller && caller != loc && caller->in_use &&
+          (rec = search(*caller, kind, name, n)) != nullptr) {
+        if (op == Op::kSet) {
+          shell_error(VEK_ERR(kErrReadOnly), name);
+          return nullptr;
+        }
+        resolved = true;  // found in the caller's store: not for sets
+      }
+    }
+    if (!resolved && static_var_count > 0 && !(flags & kNoStaticLookup)) {
+      if (!name_check(name)) {
+        shell_error(VEK_ERR(kErrBadName), name);
+        return nullptr;
+      }
+      int qlen = build_static_name(scope, qualified, name, true);
+      rec = search(global_store, kVar, qualified, static_cast<std::size_t>(qlen) + 1);
+      if (!rec && scope.function != nullptr) {
+        qlen = build_static_name(scope, qualified, name, false);
+        rec = search(global_store, kVar, qualified, static_cast<std::size_t>(qlen) + 1);
+      }
+      if (rec) {
+        target = &global_store;
+        rec_name = qualified;
+        resolved = true;
+      }
+    }
+  }
+  if (!resolved) rec = search(store, kind, name, n);
+
+  switch (op) {
+    case Op::kFind:
+      return rec;
+    case Op::kUnset:
+      return unset_record(rec, name);
+    case Op::kSet:
+      break;
+  }
+  return set_record(scope, *target, rec, flags, rec_name, name, value);
+}
+
+const VarValue kNoValue{};
+
 }  // namespace
 
 std::int32_t VarRecord::int_value() const {
@@ -409,9 +510,7 @@ std::int32_t VarRecord::int_value() const {
   return parse_decimal(value());
 }
 
-VarStore* current_local_store() { return &input.local_store; }
-
-void varstore_init() {
+void varstore_init(VarStore& local) {
   global_records.fill(VarRecord{});
   global_store.first = global_records.data();
   global_store.end = global_records.data() + global_records.size();
@@ -421,7 +520,6 @@ void varstore_init() {
   global_store.arena_end = global_arena.data() + global_arena.size();
   global_store.is_global = true;
   // No local table until a source opens one; the shared arena starts empty.
-  VarStore& local = input.local_store;
   local = VarStore{};
   local.arena_begin = local_arena.data();
   local.next_free = local_arena.data();
@@ -430,7 +528,7 @@ void varstore_init() {
   static_var_count = 0;
 }
 
-void varstore_create_initial(const char* cwd) {
+void varstore_create_initial(const VarScope& scope, const char* cwd) {
   if (!cwd) cwd = "";
   const char* const initial[][2] = {
       {"__VLIM__", "00000 00000 0000000000"},
@@ -442,13 +540,13 @@ void varstore_create_initial(const char* cwd) {
       {"PWD", cwd},
       {"OLDPWD", cwd},
   };
-  for (const auto& v : initial) varop(&global_store, 'S', kVar, v[0], v[1], 0, nullptr);
+  for (const auto& v : initial) store_set(scope, global_store, v[0], VarValue::text(v[1]));
 }
 
-void local_store_open(VarStore& store, std::array<VarRecord, kLocalRecords>& records) {
+void local_store_open(VarStore& store, std::array<VarRecord, kLocalRecords>& records, const VarStore& current) {
   const char* arena_end = local_arena.data() + local_arena.size();
   char* start = local_arena.data();
-  const VarStore* cur = current_local_store();
+  const VarStore* cur = &current;
   if (cur->first == records.data()) {
     // Re-opening the current table: its bytes are given up.
     if (cur->arena_begin && in_range(cur->arena_begin, local_arena.data(), arena_end + 1))
@@ -466,102 +564,39 @@ void local_store_open(VarStore& store, std::array<VarRecord, kLocalRecords>& rec
   store.is_global = false;
 }
 
-VarRecord* varop(VarStore* store, char code, unsigned flags, const char* name,
-                 const void* value, int length, char** words) {
-  if (skip_flags != 0 && !(flags & kFunc)) return nullptr;
-  if (!store || !name) return nullptr;
-  bool scoped = false;
-  char op = code;
-  switch (code) {
-    case 'r': case 's': case 'u':
-      scoped = store == &global_store && input.global_counter == 0;
-      break;
-    case 'R': case 'S': case 'U':
-      op = static_cast<char>(code - 'A' + 'a');
-      break;
-    default:
-      return nullptr;
-  }
-  std::size_t n = std::strlen(name) + 1;
-  if (n < 2) return nullptr;
-  unsigned kind = flags & 7u;
-  if (op == 's' && in_any_arena(name)) {
-    // The name may be a record's own text, which a set can move.
-    if (n > name_scratch.size()) n = name_scratch.size();
-    std::memcpy(name_scratch.data(), name, n - 1);
-    name_scratch[n - 1] = '\0';
-    name = name_scratch.data();
-  }
-
-  VarStore* target = store;
-  VarRecord* rec = nullptr;
-  const char* rec_name = name;
-  char qualified[kStaticNameSize];
-  bool resolved = false;
-  if (scoped) {
-    if (!(flags & kNoLocalLookup)) {
-      VarStore* loc = current_local_store();
-      if (loc->in_use && (rec = search(*loc, kind, name, n)) != nullptr) {
-        target = loc;
-        resolved = true;
-      }
-      VarStore* caller = input.caller_store;
-      if (!resolved && caller && caller != loc && caller->in_use &&
-          (rec = search(*caller, kind, name, n)) != nullptr) {
-        if (op == 's') {
-          shell_error(VEK_ERR(kErrReadOnly), name);
-          return nullptr;
-        }
-        target = caller;
-        resolved = true;
-      }
-    }
-    if (!resolved && static_var_count > 0 && !(flags & kNoStaticLookup)) {
-      if (!name_check(name)) {
-        shell_error(VEK_ERR(kErrBadName), name);
-        return nullptr;
-      }
-      int qlen = build_static_name(qualified, name, true);
-      rec = search(global_store, kVar, qualified, static_cast<std::size_t>(qlen) + 1);
-      if (!rec && (input.mode & kModeBody)) {
-        qlen = build_static_name(qualified, name, false);
-        rec = search(global_store, kVar, qualified, static_cast<std::size_t>(qlen) + 1);
-      }
-      if (rec) {
-        target = &global_store;
-        rec_name = qualified;
-        resolved = true;
-      }
-    }
-  }
-  if (!resolved) rec = search(*store, kind, name, n);
-
-  switch (op) {
-    case 'r':
-      return rec;
-    case 'u':
-      return unset_record(rec, name);
-    default:
-      return set_record(*target, rec, flags, rec_name, name, value, length, words);
-  }
+VarRecord* var_find(const VarScope& scope, const char* name, unsigned kind) {
+  return operate(scope, global_store, Op::kFind, true, kind, name, kNoValue);
 }
 
-VarRecord* var_find(const char* name) {
-  return varop(&global_store, 'r', kVar, name, nullptr, 0, nullptr);
+VarRecord* var_set(const VarScope& scope, const char* name, const VarValue& value, unsigned flags) {
+  return operate(scope, global_store, Op::kSet, true, flags, name, value);
 }
 
-VarRecord* var_set(const char* name, const char* value) {
-  return varop(&global_store, 's', kVar, name, value ? value : "", 0, nullptr);
+VarRecord* var_unset(const VarScope& scope, const char* name, unsigned kind) {
+  return operate(scope, global_store, Op::kUnset, true, kind, name, kNoValue);
 }
 
-void var_set_number(const char* name, std::int32_t number) {
+VarRecord* store_find(const VarScope& scope, VarStore& store, const char* name, unsigned kind) {
+  return operate(scope, store, Op::kFind, false, kind, name, kNoValue);
+}
+
+VarRecord* store_set(const VarScope& scope, VarStore& store, const char* name, const VarValue& value,
+                     unsigned flags) {
+  return operate(scope, store, Op::kSet, false, flags, name, value);
+}
+
+VarRecord* store_unset(const VarScope& scope, VarStore& store, const char* name, unsigned kind) {
+  return operate(scope, store, Op::kUnset, false, kind, name, kNoValue);
+}
+
+void var_set_number(const VarScope& scope, const char* name, std::int32_t number) {
   if (!name_check(name)) {
     shell_error(VEK_ERR(kErrBadName), name);
     return;
   }
   char text[16];
   format_signed(text, number);
-  varop(&global_store, 's', kVar, name, text, 0, nullptr);
+  var_set(scope, name, VarValue::text(text));
 }
 
 bool name_check(const char* name) {
@@ -589,8 +624,8 @@ int join_words(int count, char** words) {
   return static_cast<int>(dst - words[0]);
 }
 
-int static_name(char* out, const char* name, bool with_function) {
-  return build_static_name(out, name, with_function);
+int static_name(const VarScope& scope, char* out, const char* name, bool with_function) {
+  return build_static_name(scope, out, name, with_function);
 }
 
 void var_unexport(VarRecord* r) {
@@ -600,9 +635,9 @@ void var_unexport(VarRecord* r) {
   r->flags &= ~kExported;
 }
 
-void list_store(char selector, unsigned kind_mask, char style) {
-  if (selector != 'l') list_one(global_store, kind_mask, style);
-  if (selector != 'g') list_one(*current_local_store(), kind_mask, style);
+void list_store(const VarScope& scope, ListWhich which, unsigned kind_mask, ListStyle style) {
+  if (which != ListWhich::kLocal) list_one(global_store, kind_mask, style);
+  if (which != ListWhich::kGlobal && scope.local != nullptr) list_one(*scope.local, kind_mask, style);
 }
 
 }  // namespace vek

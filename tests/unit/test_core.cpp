@@ -8,18 +8,17 @@
 
 #include "capture.h"
 #include "core/classes.h"
+#include "core/commands.h"
 #include "core/shell.h"
 #include "io/fdio.h"
+#include "session/startup.h"
 
 namespace vek {
 namespace {
 
 class CommandTable : public ::testing::Test {
  protected:
-  void SetUp() override {
-    build_class_tables();
-    build_command_table();
-  }
+  void SetUp() override { reset_interpreter(); }
 };
 
 int lookup(const char* w) { return lookup_command(w); }

@@ -14,6 +14,7 @@
 #include "proc/tempfiles.h"
 #include "session/diag.h"
 #include "session/input.h"
+#include "session/startup.h"
 #include "vars/special.h"
 #include "vars/varstore.h"
 
@@ -25,20 +26,9 @@ using testing_support::Capture;
 class Sources : public ::testing::Test {
  protected:
   void SetUp() override {
-    shell_options.fill(0);
-    skip_flags = 0;
-    last_status = 0;
-    escape_char = '%';
-    diag_init();
-    build_class_tables();
-    build_command_table();
-    varstore_init();
-    input = InputState{};
-    special_init();
+    reset_interpreter();
     concat_temp_dir();
     open_temp_files();
-    function_length.fill(0);
-    function_file_end = 0;
   }
   void TearDown() override {
     close_temp_files();
@@ -60,7 +50,7 @@ class Sources : public ::testing::Test {
     function_length[static_cast<std::size_t>(slot)] = static_cast<int>(text.size());
     function_file_end += static_cast<std::int64_t>(text.size());
     std::int32_t v = slot;
-    ASSERT_NE(varop(&global_store, 'S', kFunc | kBinary, name, &v, 4, nullptr), nullptr);
+    ASSERT_NE(store_set(variable_scope(), global_store, name, VarValue::bytes(&v, 4), kFunc), nullptr);
   }
 
   static void run(const char* text) {

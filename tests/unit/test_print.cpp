@@ -11,6 +11,8 @@
 #include "builtins/builtins.h"
 #include "core/shell.h"
 #include "session/diag.h"
+#include "session/input.h"
+#include "session/startup.h"
 #include "vars/varstore.h"
 
 namespace {
@@ -34,7 +36,7 @@ std::string out(Handler h, std::vector<std::string> words, int fd = 1) {
 }
 
 std::string var_value(const char* name) {
-  vek::VarRecord* r = vek::varop(&vek::global_store, 'r', vek::kVar, name, nullptr, 0, nullptr);
+  vek::VarRecord* r = vek::var_find(vek::variable_scope(), name);
   return r ? std::string(r->value(), r->value_size()) : "<unset>";
 }
 
@@ -145,7 +147,7 @@ TEST_F(Print, PrintsDescriptorSelection) {
 }
 
 TEST_F(Print, PrintsIntoVariable) {
-  vek::varstore_init();
+  vek::reset_interpreter();
   EXPECT_EQ(out(vek::bi_prints, {"prints", "vsu2", "V1"}, 2), "");
   EXPECT_EQ(var_value("V1"), "");
   EXPECT_EQ(out(vek::bi_prints, {"prints", "vsf-60", "V2"}), "");

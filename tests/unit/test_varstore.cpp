@@ -14,6 +14,7 @@
 #include "core/shell.h"
 #include "session/diag.h"
 #include "session/input.h"
+#include "session/startup.h"
 #include "vars/special.h"
 #include "vars/varstore.h"
 
@@ -24,9 +25,9 @@ using namespace vek;
 using vek::testing_support::Capture;
 
 VarRecord* set(const char* name, const char* value, unsigned flags = kVar) {
-  return varop(&global_store, 's', flags, name, value, 0, nullptr);
+  return var_set(variable_scope(), name, VarValue::text(value), flags);
 }
-VarRecord* find(const char* name) { return varop(&global_store, 'R', kVar, name, nullptr, 0, nullptr); }
+VarRecord* find(const char* name) { return store_find(variable_scope(), global_store, name); }
 std::string value_of(VarRecord* r) { return r ? std::string(r->value()) : "<unset>"; }
 std::string get(const char* name) { return value_of(find(name)); }
 std::string env(const char* name) {
@@ -44,18 +45,7 @@ std::string expect_error(int number, const std::function<void()>& f) {
 
 class VarStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    shell_options.fill(0);
-    skip_flags = 0;
-    ifs_text.fill(0);
-    std::memcpy(ifs_text.data(), "\t \r\n", 4);
-    input.global_counter = 0;
-    input.caller_store = nullptr;
-    input.mode = 0;
-    input.script_name.fill(0);
-    input.function_name.fill(0);
-    varstore_init();
-  }
+  void SetUp() override { reset_interpreter(); }
   void TearDown() override {
     for (const char* n : {"VS_EXP", "VS_ALL", "VS_INT", "VS_E"}) unsetenv(n);
     SetUp();
@@ -63,7 +53,7 @@ class VarStoreTest : public ::testing::Test {
   // Fills the global table to its 40 records: the start-up variables and
   // v0..v31, each "x".
   void fill_table() {
-    varstore_create_initial("C:\\work");
+    varstore_create_initial(variable_scope(), "C:\\work");
     for (int i = 0; i < 32; ++i) set(("v" + std::to_string(i)).c_str(), "x");
   }
 };
@@ -76,7 +66,7 @@ TEST_F(VarStoreTest, TableLimitAndCompactionTotals) {
             std::string::npos) << err;
   EXPECT_EQ(get("v31"), "x");
 
-  ASSERT_NE(varop(&global_store, 'u', kVar, "v5", nullptr, 0, nullptr), nullptr);
+  ASSERT_NE(var_unset(variable_scope(), "v5"), nullptr);
   ASSERT_NE(set("extra", "1"), nullptr);
   EXPECT_EQ(get("extra"), "1");
   EXPECT_EQ(find("v5"), nullptr);
@@ -94,7 +84,7 @@ TEST_F(VarStoreTest, TableLimitAndCompactionTotals) {
 
 TEST_F(VarStoreTest, EmptyVlimMakesCompactionFail) {
   fill_table();
-  varop(&global_store, 'u', kVar, "v0", nullptr, 0, nullptr);
+  var_unset(variable_scope(), "v0");
   set("__VLIM__", "");
   std::string err = expect_error(kErrGlobalStore, [] { set("extra", "1"); });
   // Reclaimed: v0's 5 bytes and the 22 bytes of slack left in __VLIM__.
@@ -133,10 +123,10 @@ TEST_F(VarStoreTest, ArenaCompactionKeepsExportsAndCopiedValues) {
   VarRecord* y = set("y", "hello");
   EXPECT_EQ(env("VS_EXP"), "one");
   EXPECT_STREQ(find("VS_EXP")->text, "VS_EXP=one");
-  varop(&global_store, 'u', kVar, "pad", nullptr, 0, nullptr);
+  var_unset(variable_scope(), "pad");
   // The second big value does not fit beside the freed one: compaction
   // moves VS_EXP and y down while y's own bytes are the value being copied.
-  ASSERT_NE(varop(&global_store, 's', kVar, "copy", y->value(), 0, nullptr), nullptr);
+  ASSERT_NE(var_set(variable_scope(), "copy", VarValue::text(y->value())), nullptr);
   set("fill", std::string(20000, 'f').c_str());
   EXPECT_EQ(get("copy"), "hello");
   EXPECT_EQ(get("fill").size(), 20000u);
@@ -152,8 +142,8 @@ TEST_F(VarStoreTest, ValueFromMovingRecordSurvivesSlotCompaction) {
   set("pad", "");
   VarRecord* y = set("y", "hello");
   for (int i = 0; i < 38; ++i) set(("w" + std::to_string(i)).c_str(), "w");
-  varop(&global_store, 'u', kVar, "pad", nullptr, 0, nullptr);
-  ASSERT_NE(varop(&global_store, 's', kVar, "z", y->value(), 0, nullptr), nullptr);
+  var_unset(variable_scope(), "pad");
+  ASSERT_NE(var_set(variable_scope(), "z", VarValue::text(y->value())), nullptr);
   EXPECT_EQ(get("z"), "hello");
   EXPECT_EQ(get("y"), "hello");
 }
@@ -186,9 +176,9 @@ TEST_F(VarStoreTest, IntegerAndTextValues) {
   EXPECT_TRUE(set("n", "-12")->is_integer());
   EXPECT_EQ(find("n")->int_value(), -12);
   std::int32_t k = 42;
-  varop(&global_store, 's', kVar | kIntValue, "n", &k, 0, nullptr);
+  var_set(variable_scope(), "n", VarValue::integer(k));
   EXPECT_EQ(find("n")->int_value(), 42);
-  varop(&global_store, 's', kVar | kIntValue, "t", &k, 0, nullptr);
+  var_set(variable_scope(), "t", VarValue::integer(k));
   EXPECT_EQ(get("t"), "42");
   EXPECT_FALSE(find("t")->is_integer());
   expect_error(kErrArithmetic, [] { set("n", "zz"); });
@@ -197,74 +187,74 @@ TEST_F(VarStoreTest, IntegerAndTextValues) {
   EXPECT_FALSE(t->is_integer());
   EXPECT_EQ(t->flags & (kBinary | kAsText), 0u);
   EXPECT_EQ(get("n"), "abc");
-  var_set_number("num", -7);
+  var_set_number(variable_scope(), "num", -7);
   EXPECT_EQ(get("num"), "-7");
-  var_set_number(std::string(31, 'n').c_str(), 1);
-  expect_error(kErrBadName, [] { var_set_number(std::string(32, 'n').c_str(), 1); });
-  expect_error(kErrBadName, [] { var_set_number("1x", 1); });
+  var_set_number(variable_scope(), std::string(31, 'n').c_str(), 1);
+  expect_error(kErrBadName, [] { var_set_number(variable_scope(), std::string(32, 'n').c_str(), 1); });
+  expect_error(kErrBadName, [] { var_set_number(variable_scope(), "1x", 1); });
 }
 
 TEST_F(VarStoreTest, WordsJoinWithFirstIfsCharacter) {
   char buf[] = "a\0bb\0c";
   char* words[] = {buf, buf + 2, buf + 5};
-  varop(&global_store, 's', kVar, "j", nullptr, 3, words);
+  var_set(variable_scope(), "j", VarValue::joined(3, words));
   EXPECT_EQ(get("j"), "a\tbb\tc");
   char buf2[] = "a\0bb\0c";
   char* words2[] = {buf2, buf2 + 2, buf2 + 5};
   ifs_text[0] = '\0';  // empty IFS: words run together
   EXPECT_EQ(join_words(3, words2), 4);
   EXPECT_STREQ(buf2, "abbc");
-  varop(&global_store, 's', kVar, "j", nullptr, 0, nullptr);
+  var_set(variable_scope(), "j", VarValue::joined(0, nullptr));
   EXPECT_EQ(get("j"), "");
 }
 
 TEST_F(VarStoreTest, LocalAndCallerScopes) {
   std::array<VarRecord, kLocalRecords> script_recs, fn_recs;
   set("x", "global");
-  local_store_open(input.local_store, script_recs);
-  varop(current_local_store(), 'S', kVar | kLocal, "x", "script", 0, nullptr);
-  EXPECT_EQ(value_of(var_find("x")), "global");  // store not in use yet
+  local_store_open(input.local_store, script_recs, input.local_store);
+  store_set(variable_scope(), *current_local_store(), "x", VarValue::text("script"), kVar | kLocal);
+  EXPECT_EQ(value_of(var_find(variable_scope(), "x")), "global");  // store not in use yet
   input.local_store.in_use |= 0x80;
-  EXPECT_EQ(value_of(var_find("x")), "script");
-  var_set("x", "script2");
+  EXPECT_EQ(value_of(var_find(variable_scope(), "x")), "script");
+  var_set(variable_scope(), "x", VarValue::text("script2"));
   EXPECT_EQ(get("x"), "global");
-  EXPECT_EQ(value_of(varop(&global_store, 'r', kVar | kExported, "x", nullptr, 0, nullptr)), "global");
+  EXPECT_EQ(value_of(var_find(variable_scope(), "x", kVar | kExported)), "global");
   input.global_counter = 1;
-  EXPECT_EQ(value_of(var_find("x")), "global");
+  EXPECT_EQ(value_of(var_find(variable_scope(), "x")), "global");
   input.global_counter = 0;
 
   // A function called from the script: the script's locals are read-only.
   VarStore saved = input.local_store;
   input.caller_store = &saved;
   input.mode = kModeBody;
-  local_store_open(input.local_store, fn_recs);
+  local_store_open(input.local_store, fn_recs, input.local_store);
   EXPECT_EQ(input.local_store.arena_begin, saved.next_free);
-  EXPECT_EQ(value_of(var_find("x")), "script2");
-  expect_error(kErrReadOnly, [] { var_set("x", "1"); });
-  varop(current_local_store(), 'S', kVar | kLocal, "f", std::string(100, 'f').c_str(), 0, nullptr);
+  EXPECT_EQ(value_of(var_find(variable_scope(), "x")), "script2");
+  expect_error(kErrReadOnly, [] { var_set(variable_scope(), "x", VarValue::text("1")); });
+  store_set(variable_scope(), *current_local_store(), "f", VarValue::text(std::string(100, 'f').c_str()), kVar | kLocal);
   input.local_store.in_use = 0x80;
-  EXPECT_EQ(value_of(var_find("f")), std::string(100, 'f'));
+  EXPECT_EQ(value_of(var_find(variable_scope(), "f")), std::string(100, 'f'));
   // Return: the script's store comes back unharmed.
   input.local_store = saved;
   input.caller_store = nullptr;
   input.mode = 0;
-  EXPECT_EQ(value_of(var_find("x")), "script2");
-  EXPECT_EQ(var_find("f"), nullptr);
+  EXPECT_EQ(value_of(var_find(variable_scope(), "x")), "script2");
+  EXPECT_EQ(var_find(variable_scope(), "f"), nullptr);
 }
 
 TEST_F(VarStoreTest, LocalStoreLimits) {
   std::array<VarRecord, kLocalRecords> recs;
-  local_store_open(input.local_store, recs);
+  local_store_open(input.local_store, recs, input.local_store);
   VarStore* loc = current_local_store();
-  varop(loc, 'S', kVar, "a", std::string(1900, 'a').c_str(), 0, nullptr);
+  store_set(variable_scope(), *loc, "a", VarValue::text(std::string(1900, 'a').c_str()));
   std::string err = expect_error(kErrLocalStore, [loc] {
-    varop(loc, 'S', kVar, "b", std::string(200, 'b').c_str(), 0, nullptr);
+    store_set(variable_scope(), *loc, "b", VarValue::text(std::string(200, 'b').c_str()));
   });
   EXPECT_NE(err.find("Variablenspeicher : 'b' : b="), std::string::npos) << err;
-  EXPECT_EQ(value_of(varop(loc, 'R', kVar, "a", nullptr, 0, nullptr)).size(), 1900u);
-  for (const char* n : {"c", "d", "e", "f", "g"}) varop(loc, 'S', kVar, n, "1", 0, nullptr);
-  expect_error(kErrLocalStore, [loc] { varop(loc, 'S', kVar, "h", "1", 0, nullptr); });
-  EXPECT_EQ(value_of(varop(loc, 'R', kVar, "g", nullptr, 0, nullptr)), "1");
+  EXPECT_EQ(value_of(store_find(variable_scope(), *loc, "a")).size(), 1900u);
+  for (const char* n : {"c", "d", "e", "f", "g"}) store_set(variable_scope(), *loc, n, VarValue::text("1"));
+  expect_error(kErrLocalStore, [loc] { store_set(variable_scope(), *loc, "h", VarValue::text("1")); });
+  EXPECT_EQ(value_of(store_find(variable_scope(), *loc, "g")), "1");
 }
 
 TEST_F(VarStoreTest, StaticNamesResolveThroughScriptAndFunction) {
@@ -272,21 +262,21 @@ TEST_F(VarStoreTest, StaticNamesResolveThroughScriptAndFunction) {
   std::strcpy(input.function_name.data(), "f");
   input.mode = kModeBody;
   char q[260];
-  EXPECT_EQ(static_name(q, "s", false), 8);
+  EXPECT_EQ(static_name(variable_scope(), q, "s", false), 8);
   EXPECT_STREQ(q, "T.VEK@@s");
-  varop(&global_store, 'S', kVar | kStatic, q, "top", 0, nullptr);
+  store_set(variable_scope(), global_store, q, VarValue::text("top"), kVar | kStatic);
   static_var_count = 1;
-  EXPECT_EQ(value_of(var_find("s")), "top");
-  var_set("s", "changed");
+  EXPECT_EQ(value_of(var_find(variable_scope(), "s")), "top");
+  var_set(variable_scope(), "s", VarValue::text("changed"));
   EXPECT_EQ(get("T.VEK@@s"), "changed");
   EXPECT_EQ(find("s"), nullptr);
-  static_name(q, "s", true);
+  static_name(variable_scope(), q, "s", true);
   EXPECT_STREQ(q, "T.VEK@f@s");
-  varop(&global_store, 'S', kVar | kStatic, q, "mine", 0, nullptr);
-  EXPECT_EQ(value_of(var_find("s")), "mine");
+  store_set(variable_scope(), global_store, q, VarValue::text("mine"), kVar | kStatic);
+  EXPECT_EQ(value_of(var_find(variable_scope(), "s")), "mine");
   input.mode = 0;  // outside the function only the script's one is seen
-  EXPECT_EQ(value_of(var_find("s")), "changed");
-  expect_error(kErrBadName, [] { var_find("a-b"); });
+  EXPECT_EQ(value_of(var_find(variable_scope(), "s")), "changed");
+  expect_error(kErrBadName, [] { var_find(variable_scope(), "a-b"); });
 }
 
 TEST_F(VarStoreTest, SkipFlagsLeaveOnlyFunctionsWorking) {
@@ -294,10 +284,10 @@ TEST_F(VarStoreTest, SkipFlagsLeaveOnlyFunctionsWorking) {
   skip_flags = kSkipBranch;
   EXPECT_EQ(set("v", "2"), nullptr);
   EXPECT_EQ(find("v"), nullptr);
-  EXPECT_EQ(varop(&global_store, 'u', kVar, "v", nullptr, 0, nullptr), nullptr);
+  EXPECT_EQ(var_unset(variable_scope(), "v"), nullptr);
   std::int32_t slot = 3;
-  ASSERT_NE(varop(&global_store, 's', kFunc | kBinary, "fn", &slot, 4, nullptr), nullptr);
-  VarRecord* f = varop(&global_store, 'r', kFunc, "fn", nullptr, 0, nullptr);
+  ASSERT_NE(var_set(variable_scope(), "fn", VarValue::bytes(&slot, 4), kFunc), nullptr);
+  VarRecord* f = var_find(variable_scope(), "fn", kFunc);
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(f->int_value(), 3);
   skip_flags = 0;
@@ -310,17 +300,17 @@ TEST_F(VarStoreTest, ListingFormats) {
   i->base = 16;
   set("j", "7", kVar | kInteger);
   std::int32_t slot = 0;
-  varop(&global_store, 's', kFunc | kBinary, "fn", &slot, 4, nullptr);
+  var_set(variable_scope(), "fn", VarValue::bytes(&slot, 4), kFunc);
   set("VS_E", "x", kVar | kExported);
   std::array<VarRecord, kLocalRecords> recs;
-  local_store_open(input.local_store, recs);
-  varop(current_local_store(), 'S', kVar | kLocal, "loc", "l", 0, nullptr);
+  local_store_open(input.local_store, recs, input.local_store);
+  store_set(variable_scope(), *current_local_store(), "loc", VarValue::text("l"), kVar | kLocal);
 
   Capture out(1);
-  list_store('g', kVar | kFunc, '-');
-  list_store('g', kExported, '+');
-  list_store('l', kVar, '-');
-  list_store('b', kLocal | kInteger, '+');
+  list_store(variable_scope(), ListWhich::kGlobal, kVar | kFunc, ListStyle::kValues);
+  list_store(variable_scope(), ListWhich::kGlobal, kExported, ListStyle::kNames);
+  list_store(variable_scope(), ListWhich::kLocal, kVar, ListStyle::kValues);
+  list_store(variable_scope(), ListWhich::kBoth, kLocal | kInteger, ListStyle::kNames);
   EXPECT_EQ(out.text(),
             "a=1\r\ni=16#ff\r\nj=10#7\r\nfn()  { ... }\r\nVS_E=x\r\n"
             "VS_E\r\n"
@@ -333,7 +323,7 @@ TEST_F(VarStoreTest, ListingFormats) {
 namespace {
 
 TEST_F(VarStoreTest, FailedGrowthKeepsTheOldValue) {
-  varstore_create_initial("C:\\work");
+  varstore_create_initial(variable_scope(), "C:\\work");
   set("keep", "old value");
   set("VS_E", "exported", kVar | kExported);
   // Use up the arena with one large value.

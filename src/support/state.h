@@ -1,0 +1,43 @@
+// Interpreter-wide state that every layer reads: the shell options, the
+// escape character, the skip flags, $? and the start time.  This is the
+// bottom of the interpreter: it includes nothing of the project.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace vek {
+
+// Shell options: one flag per option character below '{'.
+inline constexpr int kOptionCount = 123;
+extern std::array<unsigned char, kOptionCount> shell_options;
+inline bool opt(char c) { return shell_options[static_cast<unsigned char>(c)] != 0; }
+inline void set_opt(char c, bool on) { shell_options[static_cast<unsigned char>(c)] = on ? 1 : 0; }
+
+// The escape character: '%' by default, '\' while option B is set.
+inline constexpr unsigned char kDefaultEscape = '%';
+extern unsigned char escape_char;
+
+// $?: the exit status of the last command.
+extern int last_status;
+
+// Start time in calendar seconds (base of times, SECONDS and the time
+// report).
+extern std::int64_t start_time;
+
+// Skip flags: while any bit is set, text is read but not executed.
+extern unsigned skip_flags;
+inline constexpr unsigned kSkipList = 0x001;      // rest of list after && / ||
+inline constexpr unsigned kSkipBranch = 0x002;    // untaken branch
+inline constexpr unsigned kSkipLoop = 0x020;
+inline constexpr unsigned kSkipAndOr = 0x040;     // command after &|
+inline constexpr unsigned kSkipCase = 0x080;
+inline constexpr unsigned kSkipLabel = 0x100;
+inline constexpr unsigned kSkipOperatorWord = 0x200;  // unused word of ${name-word}
+inline constexpr unsigned kSkipGoend = 0x400;
+inline constexpr unsigned kSkipNoExec = 0x2000;   // option n
+
+// Puts the values above into their start state.
+void reset_shared_state();
+
+}  // namespace vek
