@@ -86,6 +86,12 @@ int lookup_command(const char* word) {
   return -1;
 }
 
+const char* command_name(int cls, int index) {
+  for (const CommandEntry& e : command_table)
+    if (e.cls == cls && e.index == index) return e.name;
+  return "";
+}
+
 const CommandEntry& builtin_entry(int index) {
   if (index < 0 || index >= builtin_ix::kCount || builtin_entries[static_cast<std::size_t>(index)] == nullptr)
     fatal_error(VEK_ERR(kErrInternal), "sw_dflt:execute()");

@@ -113,6 +113,9 @@ inline int command_index(int looked_up) { return (looked_up >> 8) & 0xFF; }
 const CommandEntry& builtin_entry(int index);
 const CommandEntry& executor_entry(int index);
 
+// The name of a class and index ("" when there is none).
+const char* command_name(int cls, int index);
+
 // Number of records in the command table (for tests).
 int command_table_size();
 

@@ -6,6 +6,7 @@
 
 #include <array>
 
+#include "core/commands.h"
 #include "core/lists.h"
 #include "core/shell.h"
 #include "core/words.h"
@@ -19,9 +20,6 @@ namespace vek {
 
 namespace {
 
-constexpr std::array<const char*, 5> kCompoundNames = {"{", "while", "if", "{{", "until"};
-constexpr std::array<const char*, 6> kHeaderNames = {"case", "for", "from", "by", "to", "repeat"};
-
 // Depth of running command substitutions: only the outermost one moves
 // standard output onto the substitution file.
 int substitution_depth = 0;
@@ -29,11 +27,11 @@ int substitution_depth = 0;
 }  // namespace
 
 int run_compound(int index, int /*idx*/, int /*pos*/) {
-  fatal_error(VEK_ERR(kErrUnavailable), kCompoundNames[static_cast<std::size_t>(index) % kCompoundNames.size()]);
+  fatal_error(VEK_ERR(kErrUnavailable), command_name(kClassCompound, index));
 }
 
 int run_header(int index, int /*end*/, int /*start*/, int /*pos*/) {
-  fatal_error(VEK_ERR(kErrUnavailable), kHeaderNames[static_cast<std::size_t>(index) % kHeaderNames.size()]);
+  fatal_error(VEK_ERR(kErrUnavailable), command_name(kClassHeader, index));
 }
 
 void pipeline_stage_begin(int /*c*/) { fatal_error(VEK_ERR(kErrUnavailable), "|"); }

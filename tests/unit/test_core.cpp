@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <set>
 #include <string>
 #include <unistd.h>
 
@@ -44,6 +45,38 @@ TEST_F(CommandTable, HoldsAllRecordsAndFindsEachByName) {
     EXPECT_EQ(cls(w.name), w.cls) << w.name;
     EXPECT_EQ(idx(w.name), w.index) << w.name;
   }
+}
+
+// Dispatch reaches handlers by class and index: each class-1 and class-6
+// index must have exactly one entry, and every entry must be found again
+// by its name.
+TEST_F(CommandTable, EachIndexHasOneEntryFoundByItsName) {
+  std::set<std::string> names;
+  std::array<int, builtin_ix::kCount> builtins{};
+  std::array<int, exec_ix::kCount> executors{};
+  for (const CommandEntry& e : command_table) {
+    names.insert(e.name);
+    EXPECT_EQ(lookup(e.name), e.cls | (e.index << 8)) << e.name;
+    const bool has_handler = e.cls == kClassBuiltin || e.cls == kClassExecutor;
+    EXPECT_EQ(e.handler != nullptr, has_handler) << e.name;
+    if (e.cls == kClassBuiltin) ++builtins[e.index];
+    if (e.cls == kClassExecutor) ++executors[e.index];
+    if (e.cls != kClassExecutor) {
+      EXPECT_EQ(e.attributes, 0) << e.name;
+    }
+  }
+  EXPECT_EQ(names.size(), static_cast<std::size_t>(kCommandCount));
+  for (int n : builtins) EXPECT_EQ(n, 1);
+  for (int i = 0; i < exec_ix::kSystemLine; ++i) EXPECT_EQ(executors[static_cast<std::size_t>(i)], 1) << i;
+  EXPECT_EQ(executor_entry(exec_ix::kSystemLine).handler, system_line_entry.handler);
+
+  std::string keep, file;
+  for (const CommandEntry& e : command_table) {
+    if (e.attributes & kKeepStatus) keep += std::string(e.name) + " ";
+    if (e.attributes & kFileOperand) file += std::string(e.name) + " ";
+  }
+  EXPECT_EQ(keep, ". break exec exit goend goto inv nop return ");
+  EXPECT_EQ(file, ". exec extern ");
 }
 
 TEST_F(CommandTable, RejectsNearMissesAndOtherCase) {
