@@ -5,10 +5,10 @@
 #include "core/scanner.h"
 #include "core/shell.h"
 #include "io/fdio.h"
-#include "session/input.h"
-#include "support/strings.h"
 #include "proc/redirect.h"
 #include "proc/tempfiles.h"
+#include "session/input.h"
+#include "support/strings.h"
 
 namespace vek {
 

@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "support/state.h"
 #include "support/errors.h"
+#include "support/state.h"
 #include "support/strings.h"
 
 namespace vek {

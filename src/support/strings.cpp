@@ -5,9 +5,9 @@
 #include <array>
 #include <cstdint>
 
-#include "support/state.h"
 #include "platform/platform.h"
 #include "support/errors.h"
+#include "support/state.h"
 
 namespace vek {
 
