@@ -8,6 +8,7 @@
 
 #include "core/commands.h"
 #include "core/lists.h"
+#include "core/nesting.h"
 #include "core/shell.h"
 #include "core/words.h"
 #include "io/fdio.h"
@@ -56,6 +57,7 @@ void define_label(const char* /*name*/) {
 void define_function(const char* name) { fatal_error(VEK_ERR(kErrUnavailable), name); }
 
 void command_substitution_run(int closing, SubstitutionOutput& out, int start, int pos) {
+  NestingGuard level;
   bool strip = false;
   int c = next_char();
   if (c == '-') strip = true;

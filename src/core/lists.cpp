@@ -8,6 +8,7 @@
 #include "core/commands.h"
 #include "core/exec.h"
 #include "core/hooks.h"
+#include "core/nesting.h"
 #include "core/shell.h"
 #include "core/words.h"
 #include "io/fdio.h"
@@ -100,6 +101,7 @@ int after_compound(const CommandRecord& cmd, WordScan& ws, CollectResult* result
 }  // namespace
 
 int run_source(const char* name, int start, int pos, unsigned mode) {
+  NestingGuard level;
   const InputState saved = input;
   std::array<unsigned char, kInputBufferSize> buffer;
   std::array<VarRecord, kLocalRecords> locals;

@@ -1,6 +1,7 @@
 // Parameter expansion: $name, the special parameters, the positional
 // parameters and every ${...} form.
 #include "core/classes.h"
+#include "core/nesting.h"
 #include "core/scanner.h"
 #include "core/shell.h"
 #include "io/fdio.h"
@@ -158,6 +159,7 @@ void Scanner::emit_positionals(int which) {
 // operator), the value (through indirections), then what the operator
 // makes of it, and the closing braces of an indirection.
 void Scanner::brace_form() {
+  NestingGuard level;
   BraceForm f;
   read_brace_header(f);
   if (!skipping()) resolve_brace_value(f);

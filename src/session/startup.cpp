@@ -7,6 +7,7 @@
 #include "core/commands.h"
 #include "core/exec.h"
 #include "core/lists.h"
+#include "core/nesting.h"
 #include "core/shell.h"
 #include "core/words.h"
 #include "io/fdio.h"
@@ -203,6 +204,7 @@ int load_settings(SettingsSource source) {
 void reset_interpreter() {
   reset_shared_state();
   reset_core_state();
+  nesting_depth = 0;
   diag_init();
   profile_running = false;
   command_ended_by_lf = false;
