@@ -2,7 +2,11 @@
 """A running vek seen from outside: its descriptors, signals sent to it
 (the signal line, the exit status, the termination signal ignored under
 option !), and the internal temporary files removed on the way out.
-Ends with "N passed, N failed"."""
+Ends with "N passed, N failed".
+
+With --wine the program is vek.exe run through Wine, which turns an
+interrupt signal into the console's Ctrl+C; only the cases that Wine can
+carry run there."""
 import os
 import select
 import signal
@@ -11,12 +15,24 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+sys.dont_write_bytecode = True   # keep the source tree clean
+import run_e2e  # noqa: E402  (the Wine set-up)
+
 VEK = None
+WINE = None
 
 
 def start(args, tmp):
     env = {"PATH": "/usr/bin:/bin", "HOME": tmp, "TMPDIR": tmp, "LANG": "C"}
-    return subprocess.Popen([VEK, "-p"] + args, stdin=subprocess.PIPE,
+    command = [VEK, "-p"] + args
+    if WINE:
+        win = os.fsdecode(run_e2e.windows_path(os.fsencode(tmp)))
+        env = {os.fsdecode(k): os.fsdecode(v) for k, v in WINE.environment(
+            {b"HOME": os.fsencode(win), b"TMPDIR": os.fsencode(win),
+             b"LANG": b"C"}).items()}
+        command = [os.fsdecode(WINE.loader)] + command
+    return subprocess.Popen(command, stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                             env=env, cwd=tmp)
 
@@ -91,23 +107,56 @@ def case_descriptor_layout(tmp):
     assert temp_files(tmp) == [], temp_files(tmp)
 
 
+def case_interrupt_while_reading(tmp):
+    # The interrupt arrives while vek waits for input; it is acted on as
+    # soon as the read returns.
+    p = start([], tmp)
+    p.stdin.write(b"echo ready\n")
+    p.stdin.flush()
+    wait_for(p.stdout, b"ready\r\n")
+    assert len(temp_files(tmp)) == 4, temp_files(tmp)
+    p.send_signal(signal.SIGINT)
+    time.sleep(0.5)
+    p.stdin.write(b"echo never\n")
+    out, err = p.communicate(timeout=10)
+    assert out == b"", out
+    assert err == b"*** SIGNAL ***  2  Interrupt\r\n", err
+    assert p.returncode == 2, p.returncode
+    assert temp_files(tmp) == [], temp_files(tmp)
+
+
+# (name, function, runs under Wine)
 CASES = [
-    ("descriptors 3 to 9 on the null device, internal files above", case_descriptor_layout),
-    ("interrupt ends a script", case_signal_ends_a_script(signal.SIGINT, 2, "Interrupt")),
-    ("termination ends a script", case_signal_ends_a_script(signal.SIGTERM, 15, "Prozess-Terminierung")),
-    ("quit is reported as break", case_signal_ends_a_script(signal.SIGQUIT, 21, "Break")),
-    ("option ! ignores termination", case_termination_ignored),
+    ("descriptors 3 to 9 on the null device, internal files above", case_descriptor_layout, False),
+    ("interrupt ends a script", case_signal_ends_a_script(signal.SIGINT, 2, "Interrupt"), False),
+    ("interrupt while reading ends a script", case_interrupt_while_reading, True),
+    ("termination ends a script", case_signal_ends_a_script(signal.SIGTERM, 15, "Prozess-Terminierung"), False),
+    ("quit is reported as break", case_signal_ends_a_script(signal.SIGQUIT, 21, "Break"), False),
+    ("option ! ignores termination", case_termination_ignored, False),
 ]
 
 
 def main():
-    global VEK
-    if len(sys.argv) != 3 or sys.argv[1] != "--vek":
-        print("usage: test_signals.py --vek PATH", file=sys.stderr)
+    global VEK, WINE
+    args = sys.argv[1:]
+    wine = args[:1] == ["--wine"]
+    if wine:
+        args = args[1:]
+    if len(args) != 2 or args[0] != "--vek":
+        print("usage: test_signals.py [--wine] --vek PATH", file=sys.stderr)
         return 2
-    VEK = os.path.abspath(sys.argv[2])
+    VEK = os.path.abspath(args[1])
+    if wine:
+        try:
+            WINE = run_e2e.Wine(os.path.join(os.path.dirname(VEK), "wineprefix"))
+            WINE.start(os.fsencode(VEK))
+        except (run_e2e.WineError, OSError, subprocess.SubprocessError) as e:
+            print("test_signals: cannot run Wine: %s" % e, file=sys.stderr)
+            return 2
     passed = failed = 0
-    for name, fn in CASES:
+    for name, fn, under_wine in CASES:
+        if wine and not under_wine:
+            continue
         with tempfile.TemporaryDirectory(prefix="vek-sig-") as tmp:
             try:
                 fn(tmp)
