@@ -6,7 +6,8 @@ Ends with "N passed, N failed".
 
 With --wine the program is vek.exe run through Wine, which turns an
 interrupt signal into the console's Ctrl+C; only the cases that Wine can
-carry run there."""
+carry run there (Wine has no termination or break signal for a program,
+and its descriptors are not those of the host)."""
 import os
 import select
 import signal
@@ -107,29 +108,32 @@ def case_descriptor_layout(tmp):
     assert temp_files(tmp) == [], temp_files(tmp)
 
 
-def case_interrupt_while_reading(tmp):
-    # The interrupt arrives while vek waits for input; it is acted on as
-    # soon as the read returns.
+def case_interrupt_ends_a_waiting_read(tmp):
+    # The interrupt arrives while vek waits for input that does not come:
+    # the read ends at once and the interrupt is acted on.
     p = start([], tmp)
-    p.stdin.write(b"echo ready\n")
-    p.stdin.flush()
-    wait_for(p.stdout, b"ready\r\n")
-    assert len(temp_files(tmp)) == 4, temp_files(tmp)
-    p.send_signal(signal.SIGINT)
-    time.sleep(0.5)
-    p.stdin.write(b"echo never\n")
-    out, err = p.communicate(timeout=10)
-    assert out == b"", out
-    assert err == b"*** SIGNAL ***  2  Interrupt\r\n", err
-    assert p.returncode == 2, p.returncode
-    assert temp_files(tmp) == [], temp_files(tmp)
+    try:
+        p.stdin.write(b"echo ready\n")
+        p.stdin.flush()
+        wait_for(p.stdout, b"ready\r\n")
+        p.send_signal(signal.SIGINT)
+        p.wait(timeout=5)
+        err = p.stderr.read()
+        assert err == b"*** SIGNAL ***  2  Interrupt\r\n", err
+        assert p.returncode == 2, p.returncode
+        assert temp_files(tmp) == [], temp_files(tmp)
+    finally:
+        p.kill()
+        p.stdin.close()
+        p.wait()
 
 
 # (name, function, runs under Wine)
 CASES = [
     ("descriptors 3 to 9 on the null device, internal files above", case_descriptor_layout, False),
-    ("interrupt ends a script", case_signal_ends_a_script(signal.SIGINT, 2, "Interrupt"), False),
-    ("interrupt while reading ends a script", case_interrupt_while_reading, True),
+    ("interrupt ends a script", case_signal_ends_a_script(signal.SIGINT, 2, "Interrupt"), True),
+    # Wine cannot end a read from a pipe of the host system.
+    ("interrupt ends a read that waits", case_interrupt_ends_a_waiting_read, False),
     ("termination ends a script", case_signal_ends_a_script(signal.SIGTERM, 15, "Prozess-Terminierung"), False),
     ("quit is reported as break", case_signal_ends_a_script(signal.SIGQUIT, 21, "Break"), False),
     ("option ! ignores termination", case_termination_ignored, False),

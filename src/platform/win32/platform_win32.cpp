@@ -11,6 +11,9 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0601  // Windows 7: CancelSynchronousIo
+#endif
 #include <windows.h>
 
 #include <fcntl.h>
@@ -90,6 +93,14 @@ bool has_executable_extension(const char* path) {
   return false;
 }
 
+// The file-creation mask.  The runtime keeps only its read and write bits,
+// so the whole value is kept here.
+int g_creation_mask = 0;
+
+// A descriptor that is not open is an error return (-1, EBADF), as on
+// POSIX, not a report from the runtime.
+void ignore_invalid_parameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t) {}
+
 int current_drive() {
   char cwd[kHostPath];
   DWORD n = ::GetCurrentDirectoryA(sizeof cwd, cwd);
@@ -113,9 +124,11 @@ void init_process() {
   ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
   // Every message carries its own CR LF: no translation on 0, 1 and 2.
   for (int fd = 0; fd < 3; ++fd) ::_setmode(fd, _O_BINARY);
+  ::_set_invalid_parameter_handler(ignore_invalid_parameter);
   // Files are created read-only only when the mask takes the owner's write
   // permission; 0177 leaves it.
-  ::_umask(0177);
+  g_creation_mask = 0177;
+  ::_umask(g_creation_mask);
   // Processed input (Ctrl+C is a signal), line input and echo.
   HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
   if (console_handle(in)) ::SetConsoleMode(in, ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
@@ -150,11 +163,7 @@ int open(const char* path, int flags) {
   else if (flags & kCreate) disposition = OPEN_ALWAYS;
   else if (flags & kTruncate) disposition = TRUNCATE_EXISTING;
   DWORD attributes = FILE_ATTRIBUTE_NORMAL;
-  if (flags & kCreate) {
-    const int mask = ::_umask(0);
-    ::_umask(mask);
-    if (mask & _S_IWRITE) attributes = FILE_ATTRIBUTE_READONLY;
-  }
+  if ((flags & kCreate) && (g_creation_mask & _S_IWRITE)) attributes = FILE_ATTRIBUTE_READONLY;
   SECURITY_ATTRIBUTES sa{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE h = ::CreateFileA(host, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &sa, disposition,
                            attributes, nullptr);
@@ -175,30 +184,58 @@ int open(const char* path, int flags) {
   return fd;
 }
 
+// What a read of nothing from a handle means.
+enum class Nothing { kEnd, kPipeOpen, kPipeUnknown };
+
+Nothing nothing_read_means(HANDLE h) {
+  if (::GetFileType(h) != FILE_TYPE_PIPE) return Nothing::kEnd;
+  DWORD available = 0;
+  if (::PeekNamedPipe(h, nullptr, 0, nullptr, &available, nullptr)) return Nothing::kPipeOpen;
+  // Wine cannot look into a pipe of the host system.
+  return ::GetLastError() == ERROR_NOT_SUPPORTED ? Nothing::kPipeUnknown : Nothing::kEnd;
+}
+
+// A signal to act on ends a read as on POSIX: -1 with EINTR.  The control
+// handler cancels a read that waits (see record()), which then fails with
+// ERROR_OPERATION_ABORTED.
 long read(int fd, void* buf, std::size_t len) {
   const unsigned want = len > INT_MAX ? INT_MAX : static_cast<unsigned>(len);
   for (;;) {
-    const int r = ::_read(fd, buf, want);
-    if (r > 0) return r;
-    HANDLE h = os_handle(fd);
-    if (!console_handle(h)) return r;
-    // Ctrl+C or Ctrl+Break ends a console read at once, while the control
-    // handler runs on a thread of its own: give it a moment, so that the
-    // interrupt is acted on rather than taken for the end of input.
-    const DWORD err = ::GetLastError();
-    for (int i = 0; i < 20 && pending_signal() == 0; ++i) ::Sleep(5);
     if (pending_signal() != 0) {
       errno = EINTR;
       return -1;
     }
-    if (r < 0 && err == ERROR_OPERATION_ABORTED) continue;
+    ::SetLastError(0);
+    const int r = ::_read(fd, buf, want);
+    if (r > 0) return r;
+    const DWORD err = ::GetLastError();
+    HANDLE h = os_handle(fd);
+    // Ctrl+C or Ctrl+Break ends a console read at once (and under Wine
+    // also a pipe read, with nothing read), while the control handler runs
+    // on a thread of its own: give it a moment to record the signal rather
+    // than take this for the end of the input.
+    const bool console = console_handle(h);
+    const Nothing nothing = (!console && r == 0) ? nothing_read_means(h) : Nothing::kEnd;
+    if (console || nothing != Nothing::kEnd)
+      for (int i = 0; i < 20 && pending_signal() == 0; ++i) ::Sleep(5);
+    if (pending_signal() != 0) {
+      errno = EINTR;
+      return -1;
+    }
+    // Cancelled for a signal that asks for nothing, or nothing read from a
+    // pipe that goes on: read again.
+    if ((r < 0 && err == ERROR_OPERATION_ABORTED) || nothing == Nothing::kPipeOpen) continue;
     return r;
   }
 }
 
 long write(int fd, const void* buf, std::size_t len) {
   const unsigned n = len > INT_MAX ? INT_MAX : static_cast<unsigned>(len);
-  return ::_write(fd, buf, n);
+  for (;;) {
+    ::SetLastError(0);
+    const int r = ::_write(fd, buf, n);
+    if (r >= 0 || ::GetLastError() != ERROR_OPERATION_ABORTED) return r;
+  }
 }
 
 std::int64_t lseek(int fd, std::int64_t off, int whence) {
@@ -364,6 +401,16 @@ namespace {
 
 volatile LONG g_pending = 0;
 volatile LONG g_ignore_term = 0;
+// The interpreter's thread, whose blocking read the control handler ends.
+HANDLE g_main_thread = nullptr;
+
+// Records a signal and ends a read the interpreter may be waiting in (a
+// console read ends by itself, a pipe or file read does not), so that the
+// signal is acted on at once, as a POSIX signal interrupts a read.
+void record(LONG number) {
+  ::InterlockedExchange(&g_pending, number);
+  if (g_main_thread != nullptr) ::CancelSynchronousIo(g_main_thread);
+}
 
 // Host paths removed by the fault handler.
 char g_fault_files[8][MAX_PATH];
@@ -372,10 +419,10 @@ volatile LONG g_fault_file_count = 0;
 BOOL WINAPI on_console_event(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
-      ::InterlockedExchange(&g_pending, 2);
+      record(2);
       return TRUE;
     case CTRL_BREAK_EVENT:
-      ::InterlockedExchange(&g_pending, 21);
+      record(21);
       return TRUE;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
@@ -384,7 +431,7 @@ BOOL WINAPI on_console_event(DWORD event) {
       // interpreter a few seconds to act on the termination at its next
       // safe point and clean up.
       if (g_ignore_term) return TRUE;
-      ::InterlockedExchange(&g_pending, 15);
+      record(15);
       ::Sleep(4000);
       return TRUE;
     default:
@@ -458,6 +505,9 @@ void on_runtime_signal(int s) {
 }  // namespace
 
 void install_signal_handlers() {
+  if (g_main_thread == nullptr)
+    ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &g_main_thread, 0, FALSE,
+                      DUPLICATE_SAME_ACCESS);
   // A parent may have started vek with Ctrl+C ignored; take it back.
   ::SetConsoleCtrlHandler(nullptr, FALSE);
   ::SetConsoleCtrlHandler(on_console_event, TRUE);
