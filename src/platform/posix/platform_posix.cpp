@@ -87,6 +87,12 @@ int open(const char* path, int flags) {
 }
 
 long read(int fd, void* buf, std::size_t len) {
+  // A signal recorded just before the read would not interrupt it: the
+  // read would wait for input first.
+  if (pending_signal() != 0) {
+    errno = EINTR;
+    return -1;
+  }
   // A signal that was only recorded (or ignored) must not look like a read
   // error: read again unless the interpreter has a signal to act on.
   long r;
