@@ -44,9 +44,9 @@ bool ieq(char a, char b) {
   return a == b;
 }
 
-bool is_device(const char* p, const char* dev) {
-  for (; *dev; ++p, ++dev)
-    if (!ieq(*p, *dev)) return false;
+bool equal_nocase(const char* p, const char* q) {
+  for (; *q; ++p, ++q)
+    if (!ieq(*p, *q)) return false;
   return *p == 0;
 }
 
@@ -89,7 +89,7 @@ bool has_executable_extension(const char* path) {
   if (n < 4) return false;
   const char* ext = path + n - 4;
   for (const char* e : {".EXE", ".COM", ".BAT", ".CMD"})
-    if (is_device(ext, e)) return true;
+    if (equal_nocase(ext, e)) return true;
   return false;
 }
 
@@ -122,9 +122,9 @@ void init_process() {
   // No message boxes for missing disks or crashes: a console interpreter
   // reports on standard error.
   ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+  ::_set_invalid_parameter_handler(ignore_invalid_parameter);
   // Every message carries its own CR LF: no translation on 0, 1 and 2.
   for (int fd = 0; fd < 3; ++fd) ::_setmode(fd, _O_BINARY);
-  ::_set_invalid_parameter_handler(ignore_invalid_parameter);
   // Files are created read-only only when the mask takes the owner's write
   // permission; 0177 leaves it.
   g_creation_mask = 0177;
@@ -149,7 +149,7 @@ int open(const char* path, int flags) {
   char host[kHostPath];
   const int access_mode = flags & 3;
   // "CON" is the console's input for reading and its output otherwise.
-  if (is_device(path, "CON")) path = access_mode == kRead ? "CONIN$" : "CONOUT$";
+  if (equal_nocase(path, "CON")) path = access_mode == kRead ? "CONIN$" : "CONOUT$";
   if (!host_path(path, host, sizeof host)) {
     errno = ENAMETOOLONG;
     return -1;
@@ -184,14 +184,15 @@ int open(const char* path, int flags) {
   return fd;
 }
 
-// What a read of nothing from a handle means.
+// What a read of nothing from a handle means: the end, or (from a pipe
+// whose writer is still there, after an empty write) nothing at all, or
+// unknown (Wine cannot look into a pipe of the host system).
 enum class Nothing { kEnd, kPipeOpen, kPipeUnknown };
 
 Nothing nothing_read_means(HANDLE h) {
   if (::GetFileType(h) != FILE_TYPE_PIPE) return Nothing::kEnd;
   DWORD available = 0;
   if (::PeekNamedPipe(h, nullptr, 0, nullptr, &available, nullptr)) return Nothing::kPipeOpen;
-  // Wine cannot look into a pipe of the host system.
   return ::GetLastError() == ERROR_NOT_SUPPORTED ? Nothing::kPipeUnknown : Nothing::kEnd;
 }
 
@@ -210,10 +211,10 @@ long read(int fd, void* buf, std::size_t len) {
     if (r > 0) return r;
     const DWORD err = ::GetLastError();
     HANDLE h = os_handle(fd);
-    // Ctrl+C or Ctrl+Break ends a console read at once (and under Wine
-    // also a pipe read, with nothing read), while the control handler runs
-    // on a thread of its own: give it a moment to record the signal rather
-    // than take this for the end of the input.
+    // Ctrl+C or Ctrl+Break ends a console read at once, while the control
+    // handler runs on a thread of its own: give it a moment to record the
+    // signal rather than take this for the end of the input.  The same
+    // holds where a read of nothing may not be the end of a pipe.
     const bool console = console_handle(h);
     const Nothing nothing = (!console && r == 0) ? nothing_read_means(h) : Nothing::kEnd;
     if (console || nothing != Nothing::kEnd)
@@ -286,8 +287,8 @@ FileInfo stat_path(const char* path) {
   FileInfo info;
   char host[kHostPath];
   if (!host_path(path, host, sizeof host)) return info;
-  if (is_device(host, "NUL") || is_device(host, "CON") || is_device(host, "CONIN$") ||
-      is_device(host, "CONOUT$")) {
+  if (equal_nocase(host, "NUL") || equal_nocase(host, "CON") || equal_nocase(host, "CONIN$") ||
+      equal_nocase(host, "CONOUT$")) {
     info.exists = true;
     info.is_char_device = true;
     info.mode = _S_IREAD | _S_IWRITE;
