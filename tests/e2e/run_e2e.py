@@ -849,8 +849,9 @@ class Wine:
     def _run(self, *args, check=True):
         # Output goes to a file: programs that Wine starts in the background
         # would keep a pipe open.
-        with tempfile.TemporaryFile() as err:
-            p = subprocess.run([self.loader, *args], env=self.env,
+        with tempfile.TemporaryFile() as err, \
+                tempfile.TemporaryDirectory(prefix="vek-wine-") as cwd:
+            p = subprocess.run([self.loader, *args], env=self.env, cwd=cwd,
                                stdin=subprocess.DEVNULL,
                                stdout=subprocess.DEVNULL, stderr=err,
                                timeout=300)
@@ -860,9 +861,10 @@ class Wine:
                 raise WineError(f"wine {' '.join(map(os.fsdecode, args))}: "
                                 f"exit status {p.returncode}: {text}")
 
-    def start(self, exe):
-        """Makes the prefix on first use, starts the server and runs `exe`
-        once, so that Wine's own services are up before the first case."""
+    def start(self):
+        """Makes the prefix on first use, starts the server and runs a
+        program once, so that Wine's own services are up before the first
+        case."""
         ready = os.path.join(self.prefix, b".vek-ready")
         os.makedirs(self.prefix, exist_ok=True)
         with open(self.prefix + b".lock", "wb") as lock:
@@ -888,7 +890,7 @@ class Wine:
                            env=self.env, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=60)
-            self._run(exe, b"-c", b":", check=False)
+            self._run(b"cmd", b"/c", b"exit", check=False)
 
 
 # ---------------------------------------------------------------------------
@@ -927,7 +929,7 @@ def main(argv=None):
         try:
             wine = Wine(opts.wine_prefix or
                         os.path.join(os.path.dirname(vek), "wineprefix"))
-            wine.start(os.fsencode(vek))
+            wine.start()
         except (WineError, OSError, subprocess.SubprocessError) as e:
             print(f"run_e2e: cannot run Wine: {e}", file=sys.stderr)
             return 2

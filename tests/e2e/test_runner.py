@@ -400,7 +400,7 @@ class RunnerTest(unittest.TestCase):
         bin_dir = os.path.join(self.tmp.name, "winebin")
         os.makedirs(bin_dir, exist_ok=True)
         for name, text in (("wine64", '#!/bin/sh\ncase "$1" in '
-                            'wineboot|reg) exit 0;; esac\nexec "$@"\n'),
+                            'wineboot|reg|cmd) exit 0;; esac\nexec "$@"\n'),
                            ("wineserver", "#!/bin/sh\nexit 0\n")):
             path = os.path.join(bin_dir, name)
             with open(path, "w") as f:

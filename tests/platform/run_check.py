@@ -28,7 +28,7 @@ def main(args):
     if wine:
         try:
             w = run_e2e.Wine(os.path.join(os.path.dirname(program), "wineprefix"))
-            w.start(os.fsencode(program))
+            w.start()
         except (run_e2e.WineError, OSError, subprocess.SubprocessError) as e:
             print(f"run_check: cannot run Wine: {e}", file=sys.stderr)
             return 2

@@ -186,7 +186,7 @@ def main():
     if wine:
         try:
             WINE = run_e2e.Wine(os.path.join(os.path.dirname(VEK), "wineprefix"))
-            WINE.start(os.fsencode(VEK))
+            WINE.start()
         except (run_e2e.WineError, OSError, subprocess.SubprocessError) as e:
             print("test_signals: cannot run Wine: %s" % e, file=sys.stderr)
             return 2
