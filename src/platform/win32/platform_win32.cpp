@@ -111,6 +111,7 @@ int current_drive() {
 }  // namespace
 
 int pending_signal();
+void waiting_read(bool on);
 
 const Defaults& defaults() {
   static const Defaults d{"Win32", "\\WINNT\\System32;", ".;\\", nullptr, ";",
@@ -206,16 +207,27 @@ long read(int fd, void* buf, std::size_t len) {
       errno = EINTR;
       return -1;
     }
+    HANDLE h = os_handle(fd);
+    const bool console = console_handle(h);
     ::SetLastError(0);
+    // A console read ends by itself on Ctrl+C; any other read is cancelled
+    // by the control handler.
+    if (!console) {
+      waiting_read(true);
+      if (pending_signal() != 0) {
+        waiting_read(false);
+        errno = EINTR;
+        return -1;
+      }
+    }
     const int r = ::_read(fd, buf, want);
+    if (!console) waiting_read(false);
     if (r > 0) return r;
     const DWORD err = ::GetLastError();
-    HANDLE h = os_handle(fd);
     // Ctrl+C or Ctrl+Break ends a console read at once, while the control
     // handler runs on a thread of its own: give it a moment to record the
     // signal rather than take this for the end of the input.  The same
     // holds where a read of nothing may not be the end of a pipe.
-    const bool console = console_handle(h);
     const Nothing nothing = (!console && r == 0) ? nothing_read_means(h) : Nothing::kEnd;
     if (console || nothing != Nothing::kEnd)
       for (int i = 0; i < 20 && pending_signal() == 0; ++i) ::Sleep(5);
@@ -402,15 +414,24 @@ namespace {
 
 volatile LONG g_pending = 0;
 volatile LONG g_ignore_term = 0;
-// The interpreter's thread, whose blocking read the control handler ends.
+// The interpreter's thread, whose blocking read the control handler ends,
+// and whether it is in a read other than from the console.
 HANDLE g_main_thread = nullptr;
+volatile LONG g_waiting_read = 0;
 
 // Records a signal and ends a read the interpreter may be waiting in (a
 // console read ends by itself, a pipe or file read does not), so that the
 // signal is acted on at once, as a POSIX signal interrupts a read.
 void record(LONG number) {
   ::InterlockedExchange(&g_pending, number);
-  if (g_main_thread != nullptr) ::CancelSynchronousIo(g_main_thread);
+  if (g_main_thread == nullptr) return;
+  // The interpreter may be just about to enter the read: cancel until it
+  // has left it (for at most a second; Wine cannot cancel a read from a
+  // pipe of the host system).
+  for (int i = 0; i < 100 && g_waiting_read; ++i) {
+    ::CancelSynchronousIo(g_main_thread);
+    ::Sleep(10);
+  }
 }
 
 // Host paths removed by the fault handler.
@@ -528,6 +549,7 @@ void delete_on_fault(const char* path) {
 }
 
 int pending_signal() { return static_cast<int>(g_pending); }
+void waiting_read(bool on) { ::InterlockedExchange(&g_waiting_read, on ? 1 : 0); }
 void clear_pending_signal() { ::InterlockedExchange(&g_pending, 0); }
 void set_ignore_termination(bool on) { ::InterlockedExchange(&g_ignore_term, on ? 1 : 0); }
 
