@@ -157,7 +157,10 @@ void Scanner::emit_positionals(int which) {
   if (quote_ == '"') {
     for (int i = 0; i < count; ++i) {
       if (i > 0) {
-        if (which == '*') put(ifs_join_char());
+        // An empty IFS has no join character: the parameters run together.
+        if (which == '*') {
+          if (ifs_join_char() != 0) put(ifs_join_char());
+        }
         else end_word(true);
       }
       const char* p = input.params[i];
@@ -344,7 +347,9 @@ void Scanner::assign_from(int mark, const char* name) {
   int n = 0;
   for (int p = mark; p < ws_.pos; ++p) {
     char c = *at(p);
-    joined[static_cast<std::size_t>(n++)] = c == 0 ? ifs_join_char() : c;
+    if (c == 0) c = ifs_join_char();
+    // An empty IFS has no join character: the fields run together.
+    if (c != 0) joined[static_cast<std::size_t>(n++)] = c;
   }
   joined[static_cast<std::size_t>(n)] = 0;
   var_set(variable_scope(), name, VarValue::text(joined.data()), kVar | kAsText);
