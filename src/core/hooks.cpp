@@ -81,6 +81,8 @@ void command_substitution_run(int closing, SubstitutionOutput& out, int start, i
       if (saved >= 0) {
         plat::dup2(saved, 1);
         plat::close(saved);
+      } else if (outermost) {
+        plat::close(1);  // standard output was closed before
       }
       if (outermost) heredoc = hd;
       --substitution_depth;

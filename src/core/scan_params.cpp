@@ -287,9 +287,17 @@ void Scanner::apply_brace_operator(const BraceForm& f) {
     if (!skipping() && f.op != '+' && f.set) emit_text(f.value, f.vlen, dq);
     scan_operator_word(false);
   } else if (f.op == '=') {
-    const int mark = ws_.pos;
+    // The word becomes the value; the form then gives the new value as
+    // $name would (split into fields outside double quotes), not the word
+    // as it was written.
+    const WordMark mark = mark_word();
     scan_operator_word(true);
-    assign_from(mark, f.name.data());
+    assign_from(mark.pos, f.name.data());
+    back_to(mark);
+    const char* value = "";
+    int vlen = 0;
+    std::array<char, 40> num{};
+    if (lookup(f.name.data(), value, vlen, num)) emit_text(value, vlen, dq);
   } else {
     scan_operator_word(true);
   }
@@ -316,10 +324,7 @@ void Scanner::scan_operator_word(bool use) {
     End e = run('}');
     if (e != End::kBrace) fatal_error(VEK_ERR(kErrSyntax), "${ >}< erwartet");
   } else {
-    const int idx = ws_.idx;
-    const int pos = ws_.pos;
-    const int start = word_start_;
-    const bool q = quoted_, w = wildcard_, f = fields_;
+    const WordMark mark = mark_word();
     const unsigned skip = skip_flags;
     skip_flags |= kSkipOperatorWord;
     End e;
@@ -331,12 +336,7 @@ void Scanner::scan_operator_word(bool use) {
     }
     skip_flags = skip;
     if (e != End::kBrace) fatal_error(VEK_ERR(kErrSyntax), "${ >}< erwartet");
-    ws_.idx = idx;
-    ws_.pos = pos;
-    word_start_ = start;
-    quoted_ = q;
-    wildcard_ = w;
-    fields_ = f;
+    back_to(mark);
   }
   table_ = saved_table;
   base_table_ = saved_base;

@@ -163,6 +163,21 @@ class Scanner {
   void apply_brace_operator(const BraceForm& f);
   void close_indirection(int braces);
 
+  // Where the scanner stands in the word being built.
+  struct WordMark {
+    int idx, pos, word_start;
+    bool quoted, wildcard, fields;
+  };
+  WordMark mark_word() const { return {ws_.idx, ws_.pos, word_start_, quoted_, wildcard_, fields_}; }
+  void back_to(const WordMark& m) {
+    ws_.idx = m.idx;
+    ws_.pos = m.pos;
+    word_start_ = m.word_start;
+    quoted_ = m.quoted;
+    wildcard_ = m.wildcard;
+    fields_ = m.fields;
+  }
+
   // Scans the word of a ${name-word} form up to its '}'.  An unused word
   // is scanned in skip mode and dropped.
   void scan_operator_word(bool use);

@@ -36,11 +36,17 @@ bool host_path(const char* path, char* out, std::size_t size);
 // failure); reporting is the caller's business.
 int open(const char* path, int flags);
 long read(int fd, void* buf, std::size_t len);
+// Returns kBrokenPipe when the descriptor is a pipe whose reader is gone.
+inline constexpr long kBrokenPipe = -2;
 long write(int fd, const void* buf, std::size_t len);
 std::int64_t lseek(int fd, std::int64_t off, int whence);
 int close(int fd);
 int dup(int fd);
 int dup2(int from, int to);
+// A duplicate of fd numbered `lowest` or above, or -1.
+int dup_at_least(int fd, int lowest);
+// Whether fd is an open descriptor.
+bool is_open(int fd);
 int ftruncate(int fd, std::int64_t size);
 bool isatty(int fd);
 // Marks a descriptor so that started programs do not inherit it.
@@ -80,6 +86,8 @@ int process_id();
 // Signals.  The handler only records the signal; the interpreter asks for
 // it at its safe points.  Fault signals end the process after writing the
 // given line builder's text.
+// A hangup is acted on like the termination signal; a write to a pipe
+// without reader fails with kBrokenPipe instead of ending the process.
 void install_signal_handlers();
 int pending_signal();
 void clear_pending_signal();
@@ -91,5 +99,9 @@ void set_ignore_termination(bool on);
 void delete_on_fault(const char* path);
 
 [[noreturn]] void exit_process(int status);
+
+// The exit status after a write into a pipe without reader: what a
+// program that ends for that reason reports on this platform.
+int broken_pipe_status();
 
 }  // namespace vek::plat

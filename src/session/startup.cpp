@@ -223,6 +223,17 @@ void reset_interpreter() {
 
 namespace {
 
+// Holds the closed ones of descriptors 3..9 on the null device, so that a
+// user redirection always has something to save and restore.  A closed
+// 0, 1 or 2 stays closed: a write to it fails like any system call.
+void hold_descriptors() {
+  const int nul = plat::open("NUL", plat::kReadWrite | plat::kBinary);
+  if (nul < 0) return;
+  for (int fd = 3; fd <= 9; ++fd)
+    if (fd != nul && !plat::is_open(fd)) plat::dup2(nul, fd);
+  if (nul < 3 || nul > 9) plat::close(nul);
+}
+
 // Start-up steps up to the creation of the initial variables.
 void start_up(char* first_word) {
   reset_interpreter();
@@ -232,16 +243,7 @@ void start_up(char* first_word) {
   if (!plat::program_file(program_path.data(), program_path.size()))
     copy_truncated(program_path, first_word != nullptr ? first_word : "vek", 259);
 
-  // Fill descriptors 0..9 with the null device so that the interpreter's
-  // own files get 10 and above.
-  for (;;) {
-    int fd = plat::open("NUL", plat::kReadWrite | plat::kBinary);
-    if (fd < 0) break;
-    if (fd >= 10) {
-      plat::close(fd);
-      break;
-    }
-  }
+  hold_descriptors();
   open_temp_files();
   start_time = plat::time_now();
   special_init();

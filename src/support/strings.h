@@ -22,6 +22,10 @@ int concat_strings_n(int size, char* dst, std::initializer_list<const char*> sou
 
 // Decimal conversion; never reports an error (see the tests for the rules).
 std::int32_t parse_decimal(const char* s);
+// The same where the number serves as a width, count or limit: false
+// when its digits do not fit into 32 bits with their sign (where
+// parse_decimal would wrap), else true with the value in *value.
+bool parse_decimal_checked(const char* s, std::int32_t* value);
 // 0 when s is an optional sign and at most 10 significant digits; else the
 // first offending character, or 1 for an empty string or a lone sign.
 int is_decimal_word(const char* s);

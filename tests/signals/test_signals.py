@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """A running vek seen from outside: its descriptors, signals sent to it
 (the signal line, the exit status, the termination signal ignored under
-option !), and the internal temporary files removed on the way out.
-Ends with "N passed, N failed"."""
+option !), a pipe whose reader is gone, closed standard descriptors,
+nesting past the limit, and the internal temporary files removed on
+every way out.  Ends with "N passed, N failed"."""
 import os
 import select
 import signal
@@ -91,12 +92,125 @@ def case_descriptor_layout(tmp):
     assert temp_files(tmp) == [], temp_files(tmp)
 
 
+def run_vek(args, tmp, stdin=b"", close=(), timeout=20):
+    """Runs vek to its end; descriptors in `close` are closed for it."""
+    env = {"PATH": "/usr/bin:/bin", "HOME": tmp, "TMPDIR": tmp, "LANG": "C"}
+    for k in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
+        if k in os.environ:
+            env[k] = os.environ[k]
+
+    def closer():
+        for fd in close:
+            os.close(fd)
+    p = subprocess.Popen([VEK, "-p"] + args, stdin=subprocess.PIPE,
+                         stdout=None if 1 in close else subprocess.PIPE,
+                         stderr=subprocess.PIPE, env=env, cwd=tmp, preexec_fn=closer)
+    out, err = p.communicate(stdin, timeout=timeout)
+    return p.returncode, out or b"", err
+
+
+def case_hangup(tmp):
+    case_signal_ends_a_script(signal.SIGHUP, 15, "Prozess-Terminierung")(tmp)
+
+
+def case_broken_pipe(tmp):
+    # The reader takes one byte and goes; vek ends quietly.
+    env = {"PATH": "/usr/bin:/bin", "HOME": tmp, "TMPDIR": tmp, "LANG": "C"}
+    p = subprocess.Popen([VEK, "-p", "-c", "prints s99999999 x"], stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, env=env, cwd=tmp)
+    assert p.stdout.read(1) == b" "
+    p.stdout.close()
+    err = p.stderr.read()
+    p.wait(timeout=10)
+    assert err == b"", err
+    assert p.returncode == 128 + signal.SIGPIPE, p.returncode
+    assert temp_files(tmp) == [], temp_files(tmp)
+
+
+def case_closed_standard_output(tmp):
+    rc, _, err = run_vek(["-c", "echo hi"], tmp, close=(1,))
+    assert err == b"vek: Fehler bei Systemfunktion: 'write()'\r\n", err
+    assert rc == 1, rc
+    # A substitution borrows standard output and leaves it closed.
+    # A substitution borrows standard output and leaves it closed again:
+    # the echo after it must fail, not write into the substitution file.
+    rc, _, err = run_vek(["-c", "x=$(echo in); echo out"], tmp, close=(1,))
+    assert err == b"vek: Fehler bei Systemfunktion: 'write()'\r\n", err
+    assert rc == 1, rc
+    assert temp_files(tmp) == [], temp_files(tmp)
+
+
+def case_closed_standard_input(tmp):
+    rc, out, err = run_vek(["-c", "echo $(echo x) y"], tmp, close=(0,))
+    assert (rc, out, err) == (0, b"x y\r\n", b""), (rc, out, err)
+
+
+def nested(kind, n):
+    if kind == "subst":
+        return "echo " + "$(echo " * n + "x" + ")" * n
+    if kind == "open":
+        return "echo " + "$(" * n
+    return "echo " + "${x-" * n + "y" + "}" * n
+
+
+def case_nesting_limit(tmp):
+    for kind, n in (("subst", 300), ("open", 3000), ("param", 11000), ("param", 255)):
+        rc, out, err = run_vek(["-c", nested(kind, n)], tmp)
+        if n == 255:
+            assert (rc, out, err) == (0, b"y\r\n", b""), (kind, n, rc, out, err[:200])
+            continue
+        assert err == b"vek: Stack-Limit (Verschachtelung/Rekursion?!).\r\n", (kind, n, err[:300])
+        assert rc == 1, (kind, n, rc)
+    assert temp_files(tmp) == [], temp_files(tmp)
+
+
+def end_by(kind, tmp):
+    """Ends one vek run in the given way."""
+    if kind == "normal":
+        run_vek(["-c", "echo a"], tmp)
+    elif kind == "exit":
+        run_vek(["-c", "exit 3"], tmp)
+    elif kind == "error":
+        run_vek(["-c", "nosuchcommand"], tmp)
+    elif kind == "nesting":
+        run_vek(["-c", nested("subst", 300)], tmp)
+    elif kind == "pipe":
+        env = {"PATH": "/usr/bin:/bin", "HOME": tmp, "TMPDIR": tmp, "LANG": "C"}
+        p = subprocess.Popen([VEK, "-p", "-c", "prints s9999999 x"], stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL, env=env, cwd=tmp)
+        p.stdout.read(1)
+        p.stdout.close()
+        p.wait(timeout=10)
+    else:
+        sig = {"int": signal.SIGINT, "term": signal.SIGTERM, "hup": signal.SIGHUP}[kind]
+        p = start([], tmp)
+        p.stdin.write(b"echo ready\n")
+        p.stdin.flush()
+        wait_for(p.stdout, b"ready\r\n")
+        p.send_signal(sig)
+        p.communicate(timeout=10)
+
+
+def case_no_internal_file_left(tmp):
+    runs = int(os.environ.get("VEK_END_RUNS", "200"))
+    for kind in ("normal", "exit", "error", "int", "term", "hup", "pipe", "nesting"):
+        for _ in range(runs):
+            end_by(kind, tmp)
+        assert temp_files(tmp) == [], (kind, temp_files(tmp))
+
+
 CASES = [
     ("descriptors 3 to 9 on the null device, internal files above", case_descriptor_layout),
     ("interrupt ends a script", case_signal_ends_a_script(signal.SIGINT, 2, "Interrupt")),
     ("termination ends a script", case_signal_ends_a_script(signal.SIGTERM, 15, "Prozess-Terminierung")),
     ("quit is reported as break", case_signal_ends_a_script(signal.SIGQUIT, 21, "Break")),
     ("option ! ignores termination", case_termination_ignored),
+    ("hangup ends a script through the clean-up", case_hangup),
+    ("a pipe without reader ends vek quietly", case_broken_pipe),
+    ("a closed standard output stays closed", case_closed_standard_output),
+    ("a closed standard input stays closed", case_closed_standard_input),
+    ("nesting past the limit reports error 28", case_nesting_limit),
+    ("no internal file is left after any way out", case_no_internal_file_left),
 ]
 
 

@@ -90,6 +90,7 @@ long write(int fd, const void* buf, std::size_t len) {
   do {
     r = static_cast<long>(::write(fd, buf, len));
   } while (r < 0 && errno == EINTR);
+  if (r < 0 && errno == EPIPE) return kBrokenPipe;
   return r;
 }
 
@@ -107,6 +108,8 @@ int dup2(int from, int to) {
   } while (r < 0 && errno == EINTR);
   return r;
 }
+int dup_at_least(int fd, int lowest) { return ::fcntl(fd, F_DUPFD, lowest); }
+bool is_open(int fd) { return ::fcntl(fd, F_GETFD) >= 0; }
 int ftruncate(int fd, std::int64_t size) { return ::ftruncate(fd, static_cast<off_t>(size)); }
 bool isatty(int fd) { return ::isatty(fd) != 0; }
 
@@ -191,9 +194,15 @@ int interp_number(int s) {
     case SIGSEGV: return 11;
     case SIGTERM: return 15;
     case SIGQUIT: return 21;
+    case SIGHUP: return 15;  // a hangup ends the session like a termination
     default: return s;
   }
 }
+
+// A write into a pipe without reader then fails with EPIPE, which the
+// interpreter acts on.  (A caught signal, unlike an ignored one, is back
+// to its default in every program the interpreter starts.)
+void on_broken_pipe(int) {}
 
 void on_signal(int s) {
   int n = interp_number(s);
@@ -239,13 +248,27 @@ void install_signal_handlers() {
   ::sigaction(SIGINT, &sa, nullptr);
   ::sigaction(SIGTERM, &sa, nullptr);
   ::sigaction(SIGQUIT, &sa, nullptr);
+  ::sigaction(SIGHUP, &sa, nullptr);
+  struct sigaction pa;
+  std::memset(&pa, 0, sizeof pa);
+  sigemptyset(&pa.sa_mask);
+  pa.sa_handler = on_broken_pipe;
+  ::sigaction(SIGPIPE, &pa, nullptr);
 #ifndef VEK_SANITIZE
+  // The fault handler runs on a stack of its own, so that it can report
+  // even when the fault is a stack overflow.
+  static char alt_stack[64 * 1024];
+  stack_t ss;
+  std::memset(&ss, 0, sizeof ss);
+  ss.ss_sp = alt_stack;
+  ss.ss_size = sizeof alt_stack;
+  ::sigaltstack(&ss, nullptr);
   // Under the sanitizers their own fault reports are more useful.
   struct sigaction fa;
   std::memset(&fa, 0, sizeof fa);
   sigemptyset(&fa.sa_mask);
   fa.sa_handler = on_fault;
-  fa.sa_flags = SA_RESETHAND;
+  fa.sa_flags = SA_RESETHAND | SA_ONSTACK;
   ::sigaction(SIGSEGV, &fa, nullptr);
   ::sigaction(SIGFPE, &fa, nullptr);
   ::sigaction(SIGILL, &fa, nullptr);
@@ -268,5 +291,7 @@ void clear_pending_signal() { g_pending = 0; }
 void set_ignore_termination(bool on) { g_ignore_term = on ? 1 : 0; }
 
 void exit_process(int status) { ::_exit(status); }
+
+int broken_pipe_status() { return 128 + SIGPIPE; }
 
 }  // namespace vek::plat
