@@ -275,7 +275,13 @@ void Scanner::dollar() {
       if (ws_.pos + 20 > kWordTextLimit) fatal_error(VEK_ERR(kErrLimit), "L\x84ngensumme Argumente");
       if (ok && !skipping()) {
         char text[40];
-        const int n = format_integer(text, base != 0 ? base : default_output_base, v);
+        int n = format_integer(text, base != 0 ? base : default_output_base, v);
+        // Base 256 gives the value's bytes; a NUL among them cannot be
+        // part of a word and is left out.
+        int k = 0;
+        for (int i = 0; i < n; ++i)
+          if (text[i] != 0) text[k++] = text[i];
+        n = k;
         emit_text(text, n, quote_ == '"');
       }
       return;

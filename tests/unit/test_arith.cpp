@@ -9,6 +9,9 @@
 #include <string>
 
 #include "capture.h"
+#include "core/hooks.h"
+#include "core/lists.h"
+#include "proc/tempfiles.h"
 #include "session/input.h"
 #include "session/startup.h"
 #include "support/errors.h"
@@ -399,6 +402,51 @@ TEST_F(Arith, ElementNamesOfAssignmentWords) {
     EXPECT_THROW(element_name_of_word(scope, w, out), ProcessExit) << w;
     EXPECT_NE(err.text().find("vek: "), std::string::npos) << w;
   }
+}
+
+// Expressions and subscripts read straight from the input, wherever the
+// reader's buffer refills, and the output base.
+class ArithInput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    reset_interpreter();
+    const char dir[] = "\\tmp";
+    for (std::size_t i = 0; i < sizeof dir; ++i) temp_directory[i] = dir[i];
+    open_temp_files();
+    varstore_create_initial(variable_scope(), "C:\\");
+  }
+  void TearDown() override {
+    close_temp_files();
+    reset_interpreter();
+  }
+  static std::string run(const std::string& text) {
+    Capture out(1);
+    prepared.text = text.c_str();
+    prepared.text_length = text.size();
+    run_source(nullptr, 0, 0, kModeString);
+    return out.text();
+  }
+};
+
+TEST_F(ArithInput, ExpressionsAcrossBufferRefills) {
+  // 2048-byte pieces: with lines of 33 bytes the refills fall into every
+  // part of the line over the run.
+  std::string text = "a7=5; i=7\n";
+  std::string want;
+  for (int k = 0; k < 200; ++k) {
+    text += "echo $(( (k=" + std::to_string(k % 10) + ") * 2 + 16#a )) \"$a[i]\"\n";
+    want += std::to_string((k % 10) * 2 + 10) + " 5\r\n";
+  }
+  EXPECT_EQ(run(text), want);
+}
+
+TEST_F(ArithInput, DefaultOutputBase) {
+  default_output_base = 16;
+  EXPECT_EQ(run("echo $((255)) $((8#+9))"), "ff 11\r\n");
+  // Base 256 writes the value's bytes; NUL bytes cannot be in a word.
+  default_output_base = 256;
+  EXPECT_EQ(run("echo $((65)) $((16706)) \"[$((0))]\""), "A AB []\r\n");
+  default_output_base = 10;
 }
 
 }  // namespace
