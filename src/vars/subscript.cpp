@@ -10,7 +10,8 @@ namespace vek {
 
 namespace {
 
-// An index text has at most this many characters.
+// An index text, and the name of an index variable, have at most this
+// many characters.
 constexpr int kMaxIndex = 30;
 // Subscripts inside subscripts (`a[b[c]]`) are read recursively; past this
 // depth the stack limit is reported.
@@ -59,11 +60,12 @@ class SubscriptReader {
         if (m < 32) inner[static_cast<std::size_t>(m++)] = static_cast<char>(c);
         c = get();
       }
+      if (m > kMaxIndex) too_long = true;
       if (c == '[') {
         m += read(inner, m, depth + 1);
         c = get();
       }
-      if (skip_flags == 0) {
+      if (skip_flags == 0 && !too_long) {
         if (!name_check(inner.data())) fatal_error(VEK_ERR(kErrBadName), inner.data());
         n = variable_index(inner.data(), index, too_long);
       }

@@ -395,12 +395,21 @@ TEST_F(Arith, ElementNamesOfAssignmentWords) {
   }
   set("a7", "9");
   EXPECT_STREQ(element_name_of_word(scope, "b_[a[i]]", out), "b_9");
-  const char* bad[] = {"a[1]x", "[1]", "a[x y]", "a[]", "a[1", "a[*]", "a[1234567890123456789012345678901]",
-                       "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaa[10]"};
-  for (const char* w : bad) {
+  const ErrorCase bad[] = {
+      {"a[1]x", "Fehlerhafter Bezeichner/Name: 'a[1]x'"},
+      {"[1]", "Fehlerhafter Bezeichner/Name: '[1]'"},
+      {"a[i y]", "Syntaxfehler: 'i y'"},
+      {"a[]", "Fehlerhafter Bezeichner/Name: ']'"},
+      {"a[1", "Syntaxfehler: '1'"},
+      {"a[*]", "Fehlerhafter Bezeichner/Name: '*'"},
+      {"a[1234567890123456789012345678901]", "Syntaxfehler: '1234567890123456789012345678901]'"},
+      {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaa[10]", "Fehlerhafter Bezeichner/Name: 'aaaaaaaaaaaaaaaaaaaaaaaaaaaaaa[10]'"},
+      {"a[xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx]", "Syntaxfehler: 'xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx]'"},
+  };
+  for (const auto& c : bad) {
     Capture err(2);
-    EXPECT_THROW(element_name_of_word(scope, w, out), ProcessExit) << w;
-    EXPECT_NE(err.text().find("vek: "), std::string::npos) << w;
+    EXPECT_THROW(element_name_of_word(scope, c.text, out), ProcessExit) << c.text;
+    EXPECT_EQ(err.text(), std::string("vek: ") + c.message + "\r\n") << c.text;
   }
 }
 
