@@ -204,6 +204,7 @@ struct RxGen {
   std::string ours, ecma;
   int groups = 0;
   std::vector<int> closed;
+  bool stacked = false;  // write some repeated atoms two to four times in a row
 
   std::size_t pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); }
 
@@ -239,6 +240,18 @@ struct RxGen {
   }
 
   void atom() {
+    std::size_t ours_at = ours.size(), ecma_at = ecma.size();
+    one_atom();
+    if (stacked && pick(3) == 0) {
+      std::string o = ours.substr(ours_at), e = ecma.substr(ecma_at);
+      for (std::size_t k = 1 + pick(3); k > 0; --k) {
+        ours += o;
+        ecma += e;
+      }
+    }
+  }
+
+  void one_atom() {
     switch (pick(12)) {
       case 0: case 1: case 2: case 3: {
         char c = "abc"[pick(3)];
@@ -359,6 +372,179 @@ TEST(PatternRandom, RegexAgainstStdRegex) {
   }
   EXPECT_GT(found, compared / 5);
   EXPECT_GT(grouped, 500);
+}
+
+// Stacked repetitions ("a*a*a*", "%D%{1,2%}%D%{1,2%}", runs after groups
+// with back-references) against std::regex, on subjects short enough for
+// its own backtracking.
+TEST(PatternRandom, StackedRepetitionsAgainstStdRegex) {
+  RxGen gen;
+  gen.rng.seed(31337);
+  gen.stacked = true;
+  std::mt19937 srng(2718);
+  const std::string subject_chars = "aaaabbbc1_ ";
+  std::array<unsigned char, 1024> buf{};
+  Regex re;
+  int compared = 0, found = 0;
+  for (int round = 0; round < 2000; ++round) {
+    gen.make();
+    ASSERT_NE(re.compile(gen.ours, buf.data(), buf.data() + buf.size(), '%'), nullptr)
+        << gen.ours << " error " << re.last_error();
+    std::regex ecma(gen.ecma, std::regex::ECMAScript);
+    for (int sub = 0; sub < 8; ++sub) {
+      std::string subject;
+      std::size_t slen = std::uniform_int_distribution<std::size_t>(0, 14)(srng);
+      for (std::size_t k = 0; k < slen; ++k)
+        subject += subject_chars[std::uniform_int_distribution<std::size_t>(0, subject_chars.size() - 1)(srng)];
+      std::smatch m;
+      bool want = std::regex_search(subject, m, ecma);
+      std::string where;
+      RxGen::add(where, {"ours '", gen.ours, "' ecma '", gen.ecma, "' subject '", subject, "'"});
+      ASSERT_EQ(re.match(subject.c_str()) == 1, want) << where;
+      ++compared;
+      if (!want) continue;
+      ++found;
+      ASSERT_EQ(re.match_start(), static_cast<std::size_t>(m.position(0))) << where;
+      ASSERT_EQ(re.match_end(), static_cast<std::size_t>(m.position(0) + m.length(0))) << where;
+      for (int g = 1; g <= re.group_count(); ++g) {
+        RegexSpan span = re.group(g);
+        ASSERT_TRUE(span.valid && m[g].matched) << where << " group " << g;
+        ASSERT_EQ(span.start, static_cast<std::size_t>(m.position(g))) << where << " group " << g;
+        ASSERT_EQ(span.end, static_cast<std::size_t>(m.position(g) + m.length(g))) << where << " group " << g;
+      }
+    }
+  }
+  EXPECT_GT(found, compared / 5);
+}
+
+// ---------------------------------------------------------------------
+// The memo of failed continuations against plain backtracking, on the
+// whole dialect (word boundaries, "$", back-references to any closed
+// group, repeated back-references), with back-off limits and with memo
+// tables too small for every item or for the subject.  Every result must
+// be the same, and the memo may only save work.
+// ---------------------------------------------------------------------
+
+struct OwnGen {
+  std::mt19937 rng{5150};
+  std::string out;
+  int groups = 0;
+  int repeated = 0;
+  std::vector<int> closed;
+
+  std::size_t pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); }
+
+  std::string quantifier() {
+    if (repeated >= 7) return "";
+    std::string m(1, static_cast<char>('0' + pick(3)));
+    std::string n(1, static_cast<char>(m[0] + pick(3)));
+    std::string q;
+    switch (pick(9)) {
+      case 0: case 1: case 2: q = "*"; break;
+      case 3: q = "%{" + m + "%}"; break;
+      case 4: q = "%{" + m + ",%}"; break;
+      case 5: q = "%{" + m + "," + n + "}"; break;
+      default: return "";
+    }
+    ++repeated;
+    return q;
+  }
+
+  void item() {
+    static const char* const atoms[] = {"a", "a", "b", "_", ".", "[ab]", "[^a]", "%W", "%!%D", "%A", "%!%W"};
+    switch (pick(16)) {
+      case 0:
+        out += pick(2) ? "%<" : "%>";
+        return;
+      case 1: case 2:
+        if (!closed.empty()) {
+          std::string ref = "%" + std::to_string(closed[pick(closed.size())]) + quantifier();
+          out += ref;
+          if (pick(4) == 0) out += ref;
+          return;
+        }
+        break;
+      default: break;
+    }
+    std::string one = atoms[pick(std::size(atoms))] + quantifier();
+    out += one;
+    // Stacked: the same repeated item again.
+    for (std::size_t k = pick(4) == 0 ? 1 + pick(3) : 0; k > 0 && repeated < 7; --k) {
+      out += one;
+      if (one.find_first_of("*{") != std::string::npos) ++repeated;
+    }
+  }
+
+  void sequence(int depth, std::size_t items) {
+    for (std::size_t k = 0; k < items; ++k) {
+      if (depth < 3 && groups < 9 && pick(4) == 0) {
+        int g = ++groups;
+        out += "%(";
+        sequence(depth + 1, pick(3));
+        out += "%)";
+        closed.push_back(g);
+      } else {
+        item();
+      }
+    }
+  }
+
+  void make() {
+    out.clear();
+    groups = repeated = 0;
+    closed.clear();
+    if (pick(5) == 0) out += "^";
+    sequence(0, 1 + pick(6));
+    if (pick(5) == 0) out += "$";
+  }
+};
+
+TEST(PatternRandom, RegexMemoAgainstPlainBacktracking) {
+  OwnGen gen;
+  std::mt19937 srng(8086);
+  auto spick = [&srng](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(srng); };
+  const std::string subject_chars = "aaaabbb_1 \n";
+  std::array<unsigned char, 1024> plain_buf{}, memo_buf{};
+  Regex plain, memo;
+  plain.set_memoize(false);
+  int compared = 0, found = 0;
+  std::size_t plain_steps = 0, memo_steps = 0;
+  for (int round = 0; round < 3000; ++round) {
+    gen.make();
+    ASSERT_NE(plain.compile(gen.out, plain_buf.data(), plain_buf.data() + plain_buf.size(), '%'), nullptr)
+        << gen.out << " error " << plain.last_error();
+    ASSERT_NE(memo.compile(gen.out, memo_buf.data(), memo_buf.data() + memo_buf.size(), '%'), nullptr);
+    const std::size_t sizes[] = {Regex::memo_max_bits, 64, 20, 7};
+    memo.set_memo_bits(sizes[spick(4)]);
+    for (int sub = 0; sub < 8; ++sub) {
+      std::string subject;
+      for (std::size_t k = spick(13); k > 0; --k) subject += subject_chars[spick(subject_chars.size())];
+      // Sometimes a back-off limit somewhere in the subject.
+      std::size_t limit = spick(3) == 0 ? spick(subject.size() + 1) : std::string::npos;
+      plain.set_backoff_limit(limit == std::string::npos ? nullptr : subject.c_str() + limit);
+      memo.set_backoff_limit(plain.backoff_limit());
+      std::string where = "pattern '" + gen.out + "' subject '" + subject + "' limit " +
+                          std::to_string(static_cast<long>(limit));
+      int want = plain.match(subject.c_str());
+      ASSERT_EQ(memo.match(subject.c_str()), want) << where;
+      ASSERT_EQ(memo.match_start(), plain.match_start()) << where;
+      ASSERT_EQ(memo.match_end(), plain.match_end()) << where;
+      for (int g = 1; g <= plain.group_count(); ++g) {
+        RegexSpan p = plain.group(g), m = memo.group(g);
+        ASSERT_EQ(m.valid, p.valid) << where << " group " << g;
+        ASSERT_EQ(m.start, p.start) << where << " group " << g;
+        ASSERT_EQ(m.end, p.end) << where << " group " << g;
+      }
+      ASSERT_LE(memo.steps(), plain.steps()) << where;
+      ++compared;
+      found += want;
+      plain_steps += plain.steps();
+      memo_steps += memo.steps();
+    }
+  }
+  EXPECT_GT(found, compared / 5);
+  EXPECT_LT(found, compared * 4 / 5);
+  EXPECT_LT(memo_steps, plain_steps);
 }
 
 }  // namespace
