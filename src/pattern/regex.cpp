@@ -628,48 +628,95 @@ std::size_t Regex::run_length(unsigned char base, std::size_t operand, std::size
   return count;
 }
 
-// Sets up the memo table for this match() call (see regex.h).
+// Sets up the memo for this match() call (see regex.h): bit rows for as
+// many slots as the table holds, spread evenly; the other slots keep one
+// interval of known failures.
 void Regex::start_memo() {
   memo_state_ = MemoState::off;
-  std::size_t slots = slot_groups_.size();
+  const std::size_t slots = slot_groups_.size();
+  if (slots == 0) return;
   memo_cols_ = text_.size() + 1;
-  if (slots == 0 || memo_cols_ > memo_bits_limit_) return;
-  std::size_t fit = memo_bits_limit_ / memo_cols_;  // rows that fit, at least 1
-  memo_every_ = (slots + fit - 1) / fit;
-  std::size_t rows = (slots + memo_every_ - 1) / memo_every_;
-  std::size_t words = (rows * memo_cols_ + 63) / 64;
+  const std::size_t fit = memo_cols_ <= memo_bits_limit_ ? memo_bits_limit_ / memo_cols_ : 0;
+  const std::size_t every = fit == 0 ? 0 : (slots + fit - 1) / fit;
+  const std::size_t rows = every == 0 ? 0 : (slots + every - 1) / every;
+  const std::size_t words = (rows * memo_cols_ + 63) / 64;
   if (memo_bits_.size() < words) memo_bits_.resize(words);
-  if (memo_stamp_.size() < rows) memo_stamp_.resize(rows);
   std::fill_n(memo_bits_.begin(), words, 0);
-  std::fill_n(memo_stamp_.begin(), rows, 0);
+  slot_memo_.resize(slots);
+  for (std::size_t slot = 0; slot < slots; ++slot)
+    slot_memo_[slot] = {0, every != 0 && slot % every == 0 ? slot / every : npos, 1, 0};
   memo_state_ = MemoState::on;
 }
 
-// The memo row of the continuation after repeated item `item` in this
-// match() call, or npos when it has none.
-std::size_t Regex::memo_row(std::size_t item) {
+// The memo slot of the continuation after repeated item `item`, or npos.
+std::size_t Regex::memo_slot(std::size_t item) {
   std::uint32_t slot = memoize_ && item < item_slot_.size() ? item_slot_[item] : no_slot;
   if (slot == no_slot) return npos;
   if (memo_state_ == MemoState::unused) start_memo();
-  if (memo_state_ != MemoState::on || slot % memo_every_ != 0) return npos;
-  return slot / memo_every_;
+  return memo_state_ == MemoState::on ? slot : npos;
 }
 
-// Sum of the change counts of the groups the memo row depends on.
-std::uint64_t Regex::row_stamp(std::size_t row) const {
+// Sum of the change counts of the groups the slot's continuation reads.
+std::uint64_t Regex::slot_stamp(std::size_t slot) const {
   std::uint64_t sum = 0;
-  std::uint16_t groups = slot_groups_[row * memo_every_];
+  std::uint16_t groups = slot_groups_[slot];
   for (std::size_t g = 0; groups != 0; ++g, groups = static_cast<std::uint16_t>(groups >> 1))
     if (groups & 1) sum += group_changes_[g];
   return sum;
 }
 
+bool Regex::known_failure(std::size_t slot, std::size_t pos, std::uint64_t stamp) const {
+  const SlotMemo& m = slot_memo_[slot];
+  if (m.stamp != stamp) return false;
+  if (m.row == npos) return m.lo <= pos && pos <= m.hi;
+  std::size_t bit = m.row * memo_cols_ + pos;
+  return (memo_bits_[bit / 64] >> (bit % 64) & 1) != 0;
+}
+
+void Regex::remember_failure(std::size_t slot, std::size_t pos, std::uint64_t stamp) {
+  SlotMemo& m = slot_memo_[slot];
+  if (m.stamp != stamp) {
+    // What the slot holds was found with other group spans: forget it.
+    m.stamp = stamp;
+    m.lo = 1;
+    m.hi = 0;
+    if (m.row != npos) {
+      std::size_t first = m.row * memo_cols_;
+      std::size_t last = first + memo_cols_;  // exclusive
+      for (std::size_t b = first; b < last;) {
+        if (b % 64 == 0 && last - b >= 64) {
+          memo_bits_[b / 64] = 0;
+          b += 64;
+        } else {
+          memo_bits_[b / 64] &= ~(std::uint64_t{1} << (b % 64));
+          ++b;
+        }
+      }
+    }
+  }
+  if (m.row != npos) {
+    std::size_t bit = m.row * memo_cols_ + pos;
+    memo_bits_[bit / 64] |= std::uint64_t{1} << (bit % 64);
+  } else if (m.lo > m.hi || pos + 1 < m.lo || pos > m.hi + 1) {
+    m.lo = m.hi = pos;  // not next to the interval: the newest failure wins
+  } else {
+    m.lo = std::min(m.lo, pos);
+    m.hi = std::max(m.hi, pos);
+  }
+}
+
 // The largest position in [lowest, end] at which the continuation after
 // `item` is not known to fail, or npos.
 std::size_t Regex::last_untried(std::size_t item, std::size_t end, std::size_t lowest) {
-  std::size_t row = memo_row(item);
-  if (row == npos || memo_stamp_[row] != row_stamp(row)) return end;
-  const std::size_t base = row * memo_cols_;
+  std::size_t slot = memo_slot(item);
+  if (slot == npos) return end;
+  const SlotMemo& m = slot_memo_[slot];
+  if (m.stamp != slot_stamp(slot)) return end;
+  if (m.row == npos) {
+    if (end < m.lo || end > m.hi) return end;
+    return m.lo > lowest ? m.lo - 1 : npos;
+  }
+  const std::size_t base = m.row * memo_cols_;
   for (std::size_t at = end;;) {
     std::size_t bit = base + at;
     // Clear bits (untried positions) at or below `at` within its word,
@@ -689,33 +736,15 @@ std::size_t Regex::last_untried(std::size_t item, std::size_t end, std::size_t l
 // number `item`) from subject position `pos`, skipping it when it is
 // known to fail and remembering when it does.
 bool Regex::continue_after(std::size_t item, std::size_t next, std::size_t pos) {
-  std::size_t row = memo_row(item);
-  if (row == npos) return run(next, pos, item + 1);
-  std::size_t bit = row * memo_cols_ + pos;
-  std::uint64_t mask = std::uint64_t{1} << (bit % 64);
-  std::uint64_t stamp = row_stamp(row);
-  if (memo_stamp_[row] == stamp && (memo_bits_[bit / 64] & mask) != 0) return false;
+  std::size_t slot = memo_slot(item);
+  if (slot == npos) return run(next, pos, item + 1);
+  std::uint64_t stamp = slot_stamp(slot);
+  if (known_failure(slot, pos, stamp)) return false;
   if (run(next, pos, item + 1)) return true;
   // A failure is remembered for the group spans it was found with; if the
   // continuation changed them itself (only possible in a program that
   // sets a group twice), there is nothing to remember.
-  if (row_stamp(row) != stamp) return false;
-  if (memo_stamp_[row] != stamp) {
-    // The row's bits were found with other spans: forget them.
-    std::size_t first = row * memo_cols_;
-    std::size_t last = first + memo_cols_;  // exclusive
-    for (std::size_t b = first; b < last;) {
-      if (b % 64 == 0 && last - b >= 64) {
-        memo_bits_[b / 64] = 0;
-        b += 64;
-      } else {
-        memo_bits_[b / 64] &= ~(std::uint64_t{1} << (b % 64));
-        ++b;
-      }
-    }
-    memo_stamp_[row] = stamp;
-  }
-  memo_bits_[bit / 64] |= mask;
+  if (slot_stamp(slot) == stamp) remember_failure(slot, pos, stamp);
   return false;
 }
 

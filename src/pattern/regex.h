@@ -142,10 +142,13 @@ class Regex {
   // hold every program that fits a 4095-byte program buffer (at most
   // 4093 repeated items) against every subject of up to 4095 bytes, and
   // 64 repeated items against a subject of 256 KiB.  When a match needs
-  // more, only every k-th memoised item gets a row, with k as small as
-  // fits: the work then stays polynomial in the subject length, with a
-  // degree that grows with k.  Subjects of 2^24 bytes and more are
-  // matched without the memo.
+  // more, every k-th memoised item gets a row of bits, with k as small as
+  // fits, and the others remember one interval of positions where they
+  // failed.  The rows keep the work polynomial in the subject length
+  // (with a degree that grows with k); the intervals catch what stacked
+  // repetitions over a run of matching bytes fail on (a contiguous stretch
+  // of positions), so those stay fast even without any row (subjects of
+  // 2^24 bytes and more).
   static constexpr std::size_t memo_max_bits = std::size_t{1} << 24;
 
   // The memo is on by default.  Switching it off gives the same results
@@ -171,8 +174,10 @@ class Regex {
   std::size_t last_untried(std::size_t item, std::size_t end, std::size_t lowest);
   void analyse_program();
   void start_memo();
-  std::size_t memo_row(std::size_t item);
-  std::uint64_t row_stamp(std::size_t row) const;
+  std::size_t memo_slot(std::size_t item);
+  std::uint64_t slot_stamp(std::size_t slot) const;
+  bool known_failure(std::size_t slot, std::size_t pos, std::uint64_t stamp) const;
+  void remember_failure(std::size_t slot, std::size_t pos, std::uint64_t stamp);
 
   static constexpr std::size_t unset = static_cast<std::size_t>(-1);
   static constexpr std::uint32_t no_slot = static_cast<std::uint32_t>(-1);
@@ -218,18 +223,22 @@ class Regex {
   std::uint64_t match_serial_ = 0;
   std::size_t limit_at_ = unset;  // back-off limit as a position, or unset
 
-  // Per match() call, set up on first use: memo rows exist for the slots
-  // that are a multiple of memo_every_; the row of slot s is s /
-  // memo_every_, its bits are row * memo_cols_ + position.  A row's
-  // bits hold while the sum of the change counts of its slot's groups
-  // equals the row's stamp (counts only grow, so an equal sum means
-  // nothing changed).
+  // Per match() call, set up on first use.  A slot either has a row of
+  // bits in memo_bits_ (bit row * memo_cols_ + position set: the
+  // continuation fails there) or, when the table is too small for all,
+  // one interval of positions known to fail.  What a slot holds is valid
+  // while the sum of the change counts of its groups equals its stamp
+  // (counts only grow, so an equal sum means nothing changed).
+  struct SlotMemo {
+    std::uint64_t stamp = 0;
+    std::size_t row = unset;     // bit row, or unset: the interval below
+    std::size_t lo = 1, hi = 0;  // known failures lo..hi; empty if lo > hi
+  };
   enum class MemoState : unsigned char { unused, on, off };
   MemoState memo_state_ = MemoState::unused;
-  std::size_t memo_every_ = 1;
   std::size_t memo_cols_ = 0;
   std::vector<std::uint64_t> memo_bits_;
-  std::vector<std::uint64_t> memo_stamp_;
+  std::vector<SlotMemo> slot_memo_;
   std::array<std::uint64_t, max_groups> group_changes_{};
 };
 

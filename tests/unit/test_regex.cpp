@@ -478,15 +478,23 @@ TEST(RegexBound, StackedRepetitionsTakeOneStepPerItemAndPosition) {
       {times("a%{0,30%}", 6) + "b", a60, "none", "", 6},
       {times("a%{3,%}", 6) + "b", a60, "none", "", 6},
       {times("a%{3,%}", 6) + "b", a30 + "b", "0:" + a30 + "b", "", 6},
+      // Found by fuzzing (with a memo table too small for the subject):
+      // starred literal "*" items against a run of "*".
+      {times("**", 17) + "\xd6\xd9*", std::string(40, '*') + "a", "none", "", 18},
   };
-  for (const Case& c : cases) {
-    Engine e;
-    ASSERT_TRUE(e.compile(c.pattern)) << c.pattern;
-    EXPECT_EQ(e.search(c.subject), c.result) << c.pattern;
-    if (c.result != "none") {
-      EXPECT_EQ(e.groups(), c.groups) << c.pattern;
+  // Also with a table too small for any row of bits: the interval each
+  // item then keeps covers the stretch of positions these fail on.
+  for (std::size_t bits : {Regex::memo_max_bits, std::size_t{1}}) {
+    for (const Case& c : cases) {
+      Engine e;
+      e.re.set_memo_bits(bits);
+      ASSERT_TRUE(e.compile(c.pattern)) << c.pattern;
+      EXPECT_EQ(e.search(c.subject), c.result) << c.pattern << " bits " << bits;
+      if (c.result != "none") {
+        EXPECT_EQ(e.groups(), c.groups) << c.pattern << " bits " << bits;
+      }
+      EXPECT_LE(e.re.steps(), (c.items + 1) * (c.subject.size() + 1)) << c.pattern << " bits " << bits;
     }
-    EXPECT_LE(e.re.steps(), (c.items + 1) * (c.subject.size() + 1)) << c.pattern;
   }
 }
 
