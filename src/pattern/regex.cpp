@@ -401,18 +401,16 @@ unsigned char* Regex::compile(std::string_view pattern, unsigned char* buf_begin
   return buf_begin + size;
 }
 
-// Decides for each repeated item whether the continuation after it may be
-// memoised.  The continuation at pc `next` reads group spans only in the
-// back-references at or after `next`; such a reference reads the span set
-// by the last opening and the last closing of its group before it.  When
-// both lie at or after `next`, they are set inside the continuation and
-// are part of what it does; when both lie before it (or are missing),
-// the continuation depends on the group's span as it stands when it is
-// entered, and its memo row is tied to that group; one inside and one
-// outside ties it to half a span that changes under it: not memoised.
+// Finds for each repeated item which recorded positions the continuation
+// after it depends on.  The continuation at pc `next` reads group spans
+// only in the back-references at or after `next`; such a reference reads
+// the start set by the last opening of its group before it and the end
+// set by the last closing before it.  One that lies at or after `next` is
+// set inside the continuation and is part of what it does; one that lies
+// before it (or is missing) is read as it stands when the continuation is
+// entered, so the continuation's memo holds only while it is unchanged.
 void Regex::analyse_program() {
-  item_slot_.clear();
-  slot_groups_.clear();
+  item_reads_.clear();
   backrefs_.clear();
   item_next_.clear();
   run_cache_.clear();
@@ -440,25 +438,13 @@ void Regex::analyse_program() {
   }
   run_cache_.assign(item_next_.size(), RunCache{});
   for (std::size_t next : item_next_) {
-    std::uint16_t groups = 0;
-    bool memo = true;
+    std::uint32_t reads = 0;
     for (const BackRef& r : backrefs_) {
       if (r.pc < next) continue;
-      bool start_inside = r.start_set != npos && r.start_set >= next;
-      bool end_inside = r.end_set != npos && r.end_set >= next;
-      if (start_inside && end_inside) continue;
-      if (start_inside || end_inside) {
-        memo = false;
-        break;
-      }
-      groups = static_cast<std::uint16_t>(groups | (1u << r.group));
+      if (r.start_set == npos || r.start_set < next) reads |= std::uint32_t{1} << r.group;
+      if (r.end_set == npos || r.end_set < next) reads |= std::uint32_t{1} << (max_groups + r.group);
     }
-    if (memo) {
-      item_slot_.push_back(static_cast<std::uint32_t>(slot_groups_.size()));
-      slot_groups_.push_back(groups);
-    } else {
-      item_slot_.push_back(no_slot);
-    }
+    item_reads_.push_back(reads);
   }
 }
 
@@ -476,7 +462,7 @@ int Regex::match(std::string_view subject) {
   subject_ = text_.data();
   group_start_.fill(unset);
   group_end_.fill(unset);
-  group_changes_.fill(0);
+  changes_.fill(0);
   match_start_ = match_end_ = 0;
   steps_ = 0;
   memo_state_ = MemoState::unused;
@@ -629,54 +615,55 @@ std::size_t Regex::run_length(unsigned char base, std::size_t operand, std::size
 }
 
 // Sets up the memo for this match() call (see regex.h): bit rows for as
-// many slots as the table holds, spread evenly; the other slots keep one
-// interval of known failures.
+// many repeated items as the table holds, spread evenly; the other items
+// keep one interval of known failures.
 void Regex::start_memo() {
   memo_state_ = MemoState::off;
-  const std::size_t slots = slot_groups_.size();
-  if (slots == 0) return;
+  const std::size_t items = item_reads_.size();
+  if (items == 0) return;
   memo_cols_ = text_.size() + 1;
   const std::size_t fit = memo_cols_ <= memo_bits_limit_ ? memo_bits_limit_ / memo_cols_ : 0;
-  const std::size_t every = fit == 0 ? 0 : (slots + fit - 1) / fit;
-  const std::size_t rows = every == 0 ? 0 : (slots + every - 1) / every;
+  const std::size_t every = fit == 0 ? 0 : (items + fit - 1) / fit;
+  const std::size_t rows = every == 0 ? 0 : (items + every - 1) / every;
   const std::size_t words = (rows * memo_cols_ + 63) / 64;
   if (memo_bits_.size() < words) memo_bits_.resize(words);
   std::fill_n(memo_bits_.begin(), words, 0);
-  slot_memo_.resize(slots);
-  for (std::size_t slot = 0; slot < slots; ++slot)
-    slot_memo_[slot] = {0, every != 0 && slot % every == 0 ? slot / every : npos, 1, 0};
+  item_memo_.resize(items);
+  for (std::size_t item = 0; item < items; ++item)
+    item_memo_[item] = {0, every != 0 && item % every == 0 ? item / every : npos, 1, 0};
   memo_state_ = MemoState::on;
 }
 
-// The memo slot of the continuation after repeated item `item`, or npos.
-std::size_t Regex::memo_slot(std::size_t item) {
-  std::uint32_t slot = memoize_ && item < item_slot_.size() ? item_slot_[item] : no_slot;
-  if (slot == no_slot) return npos;
+// Whether the continuation after repeated item `item` is memoised in this
+// match() call.
+bool Regex::memoised(std::size_t item) {
+  if (!memoize_ || item >= item_reads_.size()) return false;
   if (memo_state_ == MemoState::unused) start_memo();
-  return memo_state_ == MemoState::on ? slot : npos;
+  return memo_state_ == MemoState::on;
 }
 
-// Sum of the change counts of the groups the slot's continuation reads.
-std::uint64_t Regex::slot_stamp(std::size_t slot) const {
+// Sum of the change counts of the starts and ends the item's continuation
+// reads as they stand when it is entered.
+std::uint64_t Regex::item_stamp(std::size_t item) const {
   std::uint64_t sum = 0;
-  std::uint16_t groups = slot_groups_[slot];
-  for (std::size_t g = 0; groups != 0; ++g, groups = static_cast<std::uint16_t>(groups >> 1))
-    if (groups & 1) sum += group_changes_[g];
+  std::uint32_t reads = item_reads_[item];
+  for (std::size_t k = 0; reads != 0; ++k, reads >>= 1)
+    if (reads & 1) sum += changes_[k];
   return sum;
 }
 
-bool Regex::known_failure(std::size_t slot, std::size_t pos, std::uint64_t stamp) const {
-  const SlotMemo& m = slot_memo_[slot];
+bool Regex::known_failure(std::size_t item, std::size_t pos, std::uint64_t stamp) const {
+  const ItemMemo& m = item_memo_[item];
   if (m.stamp != stamp) return false;
   if (m.row == npos) return m.lo <= pos && pos <= m.hi;
   std::size_t bit = m.row * memo_cols_ + pos;
   return (memo_bits_[bit / 64] >> (bit % 64) & 1) != 0;
 }
 
-void Regex::remember_failure(std::size_t slot, std::size_t pos, std::uint64_t stamp) {
-  SlotMemo& m = slot_memo_[slot];
+void Regex::remember_failure(std::size_t item, std::size_t pos, std::uint64_t stamp) {
+  ItemMemo& m = item_memo_[item];
   if (m.stamp != stamp) {
-    // What the slot holds was found with other group spans: forget it.
+    // What the item holds was found with other group spans: forget it.
     m.stamp = stamp;
     m.lo = 1;
     m.hi = 0;
@@ -708,10 +695,9 @@ void Regex::remember_failure(std::size_t slot, std::size_t pos, std::uint64_t st
 // The largest position in [lowest, end] at which the continuation after
 // `item` is not known to fail, or npos.
 std::size_t Regex::last_untried(std::size_t item, std::size_t end, std::size_t lowest) {
-  std::size_t slot = memo_slot(item);
-  if (slot == npos) return end;
-  const SlotMemo& m = slot_memo_[slot];
-  if (m.stamp != slot_stamp(slot)) return end;
+  if (!memoised(item)) return end;
+  const ItemMemo& m = item_memo_[item];
+  if (m.stamp != item_stamp(item)) return end;
   if (m.row == npos) {
     if (end < m.lo || end > m.hi) return end;
     return m.lo > lowest ? m.lo - 1 : npos;
@@ -736,15 +722,14 @@ std::size_t Regex::last_untried(std::size_t item, std::size_t end, std::size_t l
 // number `item`) from subject position `pos`, skipping it when it is
 // known to fail and remembering when it does.
 bool Regex::continue_after(std::size_t item, std::size_t next, std::size_t pos) {
-  std::size_t slot = memo_slot(item);
-  if (slot == npos) return run(next, pos, item + 1);
-  std::uint64_t stamp = slot_stamp(slot);
-  if (known_failure(slot, pos, stamp)) return false;
+  if (!memoised(item)) return run(next, pos, item + 1);
+  std::uint64_t stamp = item_stamp(item);
+  if (known_failure(item, pos, stamp)) return false;
   if (run(next, pos, item + 1)) return true;
   // A failure is remembered for the group spans it was found with; if the
   // continuation changed them itself (only possible in a program that
   // sets a group twice), there is nothing to remember.
-  if (slot_stamp(slot) == stamp) remember_failure(slot, pos, stamp);
+  if (item_stamp(item) == stamp) remember_failure(item, pos, stamp);
   return false;
 }
 
@@ -767,10 +752,11 @@ bool Regex::run(std::size_t pc, std::size_t pos, std::size_t item) {
       case rx_group_open:
       case rx_group_close: {
         unsigned char g = program_[pc + 1];
-        std::size_t& at = op == rx_group_open ? group_start_[g] : group_end_[g];
+        bool open = op == rx_group_open;
+        std::size_t& at = open ? group_start_[g] : group_end_[g];
         if (at != pos) {
           at = pos;
-          ++group_changes_[g];
+          ++changes_[open ? g : max_groups + g];
         }
         pc += 2;
         continue;

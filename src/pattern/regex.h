@@ -14,11 +14,11 @@
 // does not try them again.  A continuation's outcome can only depend on
 // the subject, the back-off limit (both fixed during one call) and on the
 // group spans read by back-references further on.  Where a later
-// back-reference reads a group set before the continuation, the memo of
-// that continuation is tied to those groups' current spans and forgotten
-// when they change; where it reads a group of which one end is set
-// before and one after, the continuation is not memoised.  Repetition
-// counts never outlive an item, so they are no part of the state.  Only
+// back-reference reads a group start or end recorded before the
+// continuation, the continuation's memo is tied to those positions and
+// forgotten when one of them changes; what is recorded inside the
+// continuation is part of what it does.  Repetition counts never outlive
+// an item, so they are no part of the state.  Only
 // failures are remembered, and trying a continuation that is known to
 // fail would fail again with no effect on the groups of the match found
 // later, so every result (match, start, end, group spans) is the one
@@ -174,13 +174,12 @@ class Regex {
   std::size_t last_untried(std::size_t item, std::size_t end, std::size_t lowest);
   void analyse_program();
   void start_memo();
-  std::size_t memo_slot(std::size_t item);
-  std::uint64_t slot_stamp(std::size_t slot) const;
-  bool known_failure(std::size_t slot, std::size_t pos, std::uint64_t stamp) const;
-  void remember_failure(std::size_t slot, std::size_t pos, std::uint64_t stamp);
+  bool memoised(std::size_t item);
+  std::uint64_t item_stamp(std::size_t item) const;
+  bool known_failure(std::size_t item, std::size_t pos, std::uint64_t stamp) const;
+  void remember_failure(std::size_t item, std::size_t pos, std::uint64_t stamp);
 
   static constexpr std::size_t unset = static_cast<std::size_t>(-1);
-  static constexpr std::uint32_t no_slot = static_cast<std::uint32_t>(-1);
 
   int last_error_ = 0;
   bool anchored_ = false;
@@ -199,11 +198,9 @@ class Regex {
   std::size_t memo_bits_limit_ = memo_max_bits;
 
   // From compile(): for each repeated item of the program, in program
-  // order, its memo slot or no_slot; for each slot the groups (bit n for
-  // group index n) whose spans, set before the item, later
-  // back-references read.
-  std::vector<std::uint32_t> item_slot_;
-  std::vector<std::uint16_t> slot_groups_;
+  // order, what the continuation after it reads that is set before it:
+  // bit n for the start of group index n, bit max_groups + n for its end.
+  std::vector<std::uint32_t> item_reads_;
   // Scratch of analyse_program(), kept for its capacity.
   struct BackRef {
     std::size_t pc, start_set, end_set;
@@ -223,13 +220,14 @@ class Regex {
   std::uint64_t match_serial_ = 0;
   std::size_t limit_at_ = unset;  // back-off limit as a position, or unset
 
-  // Per match() call, set up on first use.  A slot either has a row of
-  // bits in memo_bits_ (bit row * memo_cols_ + position set: the
-  // continuation fails there) or, when the table is too small for all,
-  // one interval of positions known to fail.  What a slot holds is valid
-  // while the sum of the change counts of its groups equals its stamp
-  // (counts only grow, so an equal sum means nothing changed).
-  struct SlotMemo {
+  // Per match() call, set up on first use.  The continuation after a
+  // repeated item either has a row of bits in memo_bits_ (bit row *
+  // memo_cols_ + position set: it fails there) or, when the table is too
+  // small for all, one interval of positions known to fail.  What an item
+  // holds is valid while the sum of the change counts of the starts and
+  // ends it reads equals its stamp (counts only grow, so an equal sum
+  // means nothing changed).
+  struct ItemMemo {
     std::uint64_t stamp = 0;
     std::size_t row = unset;     // bit row, or unset: the interval below
     std::size_t lo = 1, hi = 0;  // known failures lo..hi; empty if lo > hi
@@ -238,8 +236,8 @@ class Regex {
   MemoState memo_state_ = MemoState::unused;
   std::size_t memo_cols_ = 0;
   std::vector<std::uint64_t> memo_bits_;
-  std::vector<SlotMemo> slot_memo_;
-  std::array<std::uint64_t, max_groups> group_changes_{};
+  std::vector<ItemMemo> item_memo_;
+  std::array<std::uint64_t, 2 * max_groups> changes_{};  // starts, then ends
 };
 
 // The interpreter's one engine (not reentrant).

@@ -512,6 +512,15 @@ TEST(RegexBound, BackReferencesAfterStackedRepetitions) {
       {"%(a*%)" + times("%1*", 4) + "b", "aaab", "0:aaab", "aaa"},
       {"%(a*%)%(a*%)%1*%2*%1*%2*b", a40, "none", ""},
       {"x%(a*%)" + times("a*", 5) + "y%1z", "x" + a40 + "yaaz", "0:x" + a40 + "yaaz", "aa"},
+      // Stacked repetitions inside a group that a reference reads later:
+      // remembered while the group's start stays where it is.
+      {"%(" + times("a*", 6) + "%)%1b", a40, "none", ""},
+      {"%(" + times("a*", 6) + "%)%1b", a40 + "b", "0:" + a40 + "b", std::string(20, 'a')},
+      {"%(" + times("a*", 6) + "%)%1*%1*b", a40, "none", ""},
+      // Found by fuzzing: starred literal "*" items in a group read twice
+      // later.
+      {"%(" + times("*", 20) + "\na***'****\na*%)0*%1*%1*b", times("*", 14) + "\na***'****\na*%)0*%1*%1*b",
+       "none", ""},
       // The group backs off until the reference after the run fits.
       {"%(.*%)" + times(".*", 4) + "=%1", "abc" + times("-", 30) + "=ab", "0:abc" + times("-", 30) + "=ab", "ab"},
       {"%(.*%)" + times(".*", 4) + "=%1", "abc" + times("-", 30) + "=x", "0:abc" + times("-", 30) + "=", ""},
