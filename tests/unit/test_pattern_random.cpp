@@ -288,7 +288,7 @@ TEST(PatternRandom, StackedRepetitionsAgainstStdRegex) {
   std::array<unsigned char, 1024> buf{};
   Regex re;
   int compared = 0, found = 0;
-  for (int round = 0; round < 2000; ++round) {
+  for (int round = 0; round < 1200; ++round) {
     gen.make();
     ASSERT_NE(re.compile(gen.ours, buf.data(), buf.data() + buf.size(), '%'), nullptr)
         << gen.ours << " error " << re.last_error();

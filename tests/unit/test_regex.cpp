@@ -550,45 +550,14 @@ TEST(RegexBound, LongLines) {
   // As many repeated items as the buffer holds: ".*" is one byte.
   ASSERT_TRUE(e.compile(times(".*", 4093)));
   EXPECT_EQ(e.search(line.substr(0, 100)), "0:" + line.substr(0, 100));
-  ASSERT_TRUE(e.compile(times(".*", 200) + "x"));
+  ASSERT_TRUE(e.compile(times(".*", 100) + "x"));
   EXPECT_EQ(e.search(line), "none");
-  EXPECT_LE(e.re.steps(), 201u * 4096);
-}
-
-// Results with the memo are those of plain backtracking, also when the
-// table is too small for every item (only some get a row) or for the
-// subject (no memo at all), and with a back-off limit.
-TEST(RegexBound, SameResultsWithoutMemoAndWithSmallTables) {
-  const char* patterns[] = {
-      "a*a*a*a*b",      "%(a*%)%(a*%)a*%1", "%(a*%)a*a*%1*b", "a%{1,2%}a%{1,2%}a%{0,3%}a*$",
-      "%(.*%)%(.*%)%2", "[ab]*%(b*%)a*%1", "a*%<a*b*%>",     "%(a%{2,%}%)%1*a*",
-  };
-  const char* subjects[] = {"", "aaaa", "aaaab", "abab", "aaaaaaab", "baaa", "aa aab", "aaaaaa"};
-  for (const char* pattern : patterns) {
-    for (std::size_t bits : {Regex::memo_max_bits, std::size_t{40}, std::size_t{9}, std::size_t{3}}) {
-      for (int limit = -1; limit < 4; ++limit) {
-        Engine plain, memo;
-        ASSERT_TRUE(plain.compile(pattern));
-        ASSERT_TRUE(memo.compile(pattern));
-        plain.re.set_memoize(false);
-        memo.re.set_memo_bits(bits);
-        for (const char* subject : subjects) {
-          std::string where = std::string(pattern) + " on '" + subject + "' bits " +
-                              std::to_string(bits) + " limit " + std::to_string(limit);
-          plain.subject = memo.subject = subject;
-          const char* limit_at = limit < 0 ? nullptr : plain.subject.c_str() + limit;
-          plain.re.set_backoff_limit(limit < 0 || static_cast<std::size_t>(limit) > plain.subject.size() ? nullptr : limit_at);
-          memo.re.set_backoff_limit(limit < 0 || static_cast<std::size_t>(limit) > memo.subject.size() ? nullptr : memo.subject.c_str() + limit);
-          int want = plain.re.match(plain.subject.c_str());
-          ASSERT_EQ(memo.re.match(memo.subject.c_str()), want) << where;
-          ASSERT_EQ(memo.re.match_start(), plain.re.match_start()) << where;
-          ASSERT_EQ(memo.re.match_end(), plain.re.match_end()) << where;
-          ASSERT_EQ(memo.groups(), plain.groups()) << where;
-          ASSERT_LE(memo.re.steps(), plain.re.steps()) << where;
-        }
-      }
-    }
-  }
+  EXPECT_LE(e.re.steps(), 101u * 4096);
+  // From fuzzing: many items that match nothing here, one that takes the
+  // rest of the line, and an interval that cannot match.
+  ASSERT_TRUE(e.compile(times("%D*", 500) + "%A*" + times("%D*", 40) + "%D%{69%}"));
+  EXPECT_EQ(e.search(std::string(400, 'E')), "none");
+  EXPECT_LE(e.re.steps(), 542u * 401);
 }
 
 // An empty pattern reuses the program with its memo layout.
