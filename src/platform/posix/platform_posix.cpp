@@ -44,6 +44,22 @@ const Defaults& defaults() {
 // have no text or binary mode, and the terminal keeps its settings.
 void init_process() {}
 
+#ifdef VEK_FUZZ
+// The interpreter's fuzz target runs arbitrary text in-process: every path
+// stays inside the scratch directory it made current (VEK_FUZZ_ROOT),
+// apart from the null device.
+bool fuzz_allows(const char* host) {
+  for (const char* p = host; *p; ++p)
+    if (p[0] == '.' && p[1] == '.' && (p == host || p[-1] == '/') && (p[2] == 0 || p[2] == '/')) return false;
+  if (host[0] != '/') return true;
+  if (std::strcmp(host, "/dev/null") == 0) return true;
+  static const char* root = std::getenv("VEK_FUZZ_ROOT");
+  if (root == nullptr) return false;
+  const std::size_t n = std::strlen(root);
+  return std::strncmp(host, root, n) == 0 && (host[n] == '/' || host[n] == 0);
+}
+#endif
+
 bool host_path(const char* path, char* out, std::size_t size) {
   if (size == 0) return false;
   const char* p = path;
@@ -60,6 +76,9 @@ bool host_path(const char* path, char* out, std::size_t size) {
     out[n++] = (*p == '\\') ? '/' : *p;
   }
   out[n] = 0;
+#ifdef VEK_FUZZ
+  if (!fuzz_allows(out)) return false;
+#endif
   return true;
 }
 
