@@ -47,4 +47,12 @@ void define_label(const char* name);
 // name() followed by the body.
 void define_function(const char* name);
 
+// Searches a command file (absolute: the result is a full path).  The
+// found path lives in one shared buffer until the next search; null when
+// nothing is found.
+const char* search_command(bool absolute, const char* name);
+// Starts an external program with the given words and waits for it
+// (unless no_wait); returns its exit status.
+int run_external(const char* program, char** words, bool no_wait);
+
 }  // namespace vek
