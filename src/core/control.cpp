@@ -81,12 +81,13 @@ void move_to(std::int64_t position) {
 }
 
 // Runs command lists until something other than a separator ends them:
-// a closing word, the end of the input or a control code.
-int run_part(int start, int pos) {
-  const CommandRecord cmd{start, pos, 0};
+// a closing word, the end of the input, a control code, or the end of a
+// substitution around the construct (which is then unclosed).  `area`
+// gives the argument area for the commands and that terminator.
+int run_part(const CommandRecord& area) {
   for (;;) {
-    int r = run_list(cmd);
-    if (r >= kEndOfInput) return r;
+    int r = run_list(area);
+    if (r >= kEndOfInput || (area.terminator != 0 && r == area.terminator)) return r;
   }
 }
 
@@ -94,8 +95,7 @@ int run_part(int start, int pos) {
 // its text without running it and then hand the code on; continue and
 // return leave it at once.
 struct Construct {
-  int start;
-  int pos;
+  CommandRecord area;
   const OwnBits& own;
   unsigned leave_bit;  // set while the construct is being left
   bool counts_goend;   // if and case are the levels goend counts
@@ -105,7 +105,7 @@ struct Construct {
   // it, or a code to hand outward at once.
   int part() {
     for (;;) {
-      int r = run_part(start, pos);
+      int r = run_part(area);
       if (!is_control(r) || r == kContinue || r == kReturn) return r;
       receive(r);
     }
@@ -127,8 +127,7 @@ struct Construct {
 enum class LoopEnd { kClosed, kLeave, kNextRound };
 
 struct Loop {
-  int start;
-  int pos;
+  CommandRecord area;
   const OwnBits& own;
   unsigned bit;
   int pending = 0;
@@ -138,7 +137,7 @@ struct Loop {
   // takes starts the next round; return and an outer continue leave it.
   int part(LoopEnd& how) {
     for (;;) {
-      int r = run_part(start, pos);
+      int r = run_part(area);
       how = LoopEnd::kClosed;
       if (!is_control(r)) return r;
       if (r == kReturn) {
@@ -163,11 +162,11 @@ struct Loop {
 
 // ---------------------------------------------------------------- if
 
-int compound_if(int start, int pos) {
+int compound_if(const CommandRecord& area) {
   NestingGuard level;
   const OwnBits own(kSkipBranch | kSkipLeave);
   const Depth depth(input.cond_depth);
-  Construct c{start, pos, own, kSkipLeave, true};
+  Construct c{area, own, kSkipLeave, true};
   bool taken = false;
   for (;;) {
     int r = c.part();
@@ -198,13 +197,13 @@ int compound_if(int start, int pos) {
 
 // ---------------------------------------------------------------- while, until
 
-int compound_loop(bool until, int start, int pos) {
+int compound_loop(bool until, const CommandRecord& area) {
   NestingGuard level;
   const OwnBits own(kSkipWhile);
   const std::int64_t top = input_position(0, true);
   const LoopHold hold(top);
   const Depth depth(input.loop_depth);
-  Loop loop{start, pos, own, kSkipWhile};
+  Loop loop{area, own, kSkipWhile};
   for (;;) {
     LoopEnd how;
     int r = loop.part(how);
@@ -232,10 +231,10 @@ int compound_loop(bool until, int start, int pos) {
 
 // The word after a for or counting-loop header must be `do`; anything
 // before it is read without running.
-void expect_do(int start, int pos) {
+void expect_do(const CommandRecord& area) {
   const unsigned saved = skip_flags;
   skip_flags |= kSkipFor;
-  int r = run_part(start, pos);
+  int r = run_part(area);
   skip_flags = saved;
   if (r != closing(closing_ix::kDo)) fatal_error(VEK_ERR(kErrSyntax), "vermisse do");
 }
@@ -307,15 +306,15 @@ int assign_for_values(const ForHeader& h, int next) {
   return m;
 }
 
-int header_for(int end, int start, int pos) {
+int header_for(char** words, int count, const CommandRecord& area) {
   NestingGuard level;
   const OwnBits own(kSkipFor);
-  const ForHeader h = read_for_header(&arg_slots[static_cast<std::size_t>(start)], end - start);
-  expect_do(end + 1, pos);
+  const ForHeader h = read_for_header(words, count);
+  expect_do(area);
   const std::int64_t top = input_position(0, true);
   const LoopHold hold(top);
   const Depth depth(input.loop_depth);
-  Loop loop{end + 1, pos, own, kSkipFor};
+  Loop loop{area, own, kSkipFor};
   int next = 0;
   for (;;) {
     int step = 1;
@@ -386,17 +385,16 @@ bool read_counting_header(char** w, int count, Counting& c) {
   return false;
 }
 
-int counting_loop(int end, int start, int pos) {
+int counting_loop(char** words, int count, const CommandRecord& area) {
   NestingGuard level;
   const OwnBits own(kSkipFor);
   Counting c;
-  if (!read_counting_header(&arg_slots[static_cast<std::size_t>(start)], end - start, c) && skip_flags == 0)
-    fatal_error(VEK_ERR(kErrArguments), kRepeatUsage);
-  expect_do(end + 1, pos);
+  if (!read_counting_header(words, count, c) && skip_flags == 0) fatal_error(VEK_ERR(kErrArguments), kRepeatUsage);
+  expect_do(area);
   const std::int64_t top = input_position(0, true);
   const LoopHold hold(top);
   const Depth depth(input.loop_depth);
-  Loop loop{end + 1, pos, own, kSkipFor};
+  Loop loop{area, own, kSkipFor};
   for (;;) {
     if (c.has_limit && (c.step >= 0 ? c.value > c.limit : c.value < c.limit)) {
       own.set(kSkipFor, true);
@@ -432,9 +430,11 @@ struct PatternList {
   bool is_esac() const { return n == 4 && text[0] == 'e' && text[1] == 's' && text[2] == 'a' && text[3] == 'c'; }
 };
 
+// What may follow the word esac: a blank, a line end, a list operator,
+// or the end of a substitution around the case.
 bool ends_esac(int c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == 0x1A || c == ';' || c == '&' || c == '|' ||
-         c == kEof;
+         c == ')' || c == '`' || c == kEof;
 }
 
 // Skips blanks, line ends and comment lines before a pattern list.
@@ -510,9 +510,8 @@ bool matches_any(const PatternList& list, const char* subject) {
 // Runs the commands of a branch up to ";;" or ";,".  Returns ';' or ',',
 // or a code to hand outward at once.
 int run_branch(Construct& c) {
-  const CommandRecord cmd{c.start, c.pos, 0};
   for (;;) {
-    int r = run_list(cmd);
+    int r = run_list(c.area);
     bool after_semicolon = r == ';';
     if (is_control(r)) {
       if (r == kContinue || r == kReturn) return r;
@@ -522,7 +521,7 @@ int run_branch(Construct& c) {
       after_semicolon = input.rp > input.buf && input.rp[-1] == ';';
     } else if (is_closing_word(r)) {
       fatal_error(VEK_ERR(kErrSyntax), "case: Falsches Schl\x81sselwort");
-    } else if (r >= kEndOfInput) {
+    } else if (r >= kEndOfInput || (c.area.terminator != 0 && r == c.area.terminator)) {
       fatal_error(VEK_ERR(kErrSyntax), "case: vermisse ;; ;, ");
     }
     if (after_semicolon) {
@@ -533,16 +532,14 @@ int run_branch(Construct& c) {
   }
 }
 
-int header_case(int end, int start, int pos) {
+int header_case(char** w, int count, const CommandRecord& area) {
   NestingGuard level;
   const OwnBits own(kSkipCase | kSkipLeave);
-  char** w = &arg_slots[static_cast<std::size_t>(start)];
-  const int count = end - start;
   const bool form = (count == 3 && is_word(w[2], "in")) || (count == 2 && is_word(w[1], "in"));
   if (!form && skip_flags == 0) fatal_error(VEK_ERR(kErrArguments), "case wort in;");
   const char* subject = count == 3 ? w[1] : "";
   const Depth depth(input.cond_depth);
-  Construct c{end + 1, pos, own, kSkipLeave, true};
+  Construct c{area, own, kSkipLeave, true};
   bool selecting = true;  // no selected branch has ended with ;; yet
   bool fall = false;      // the branch before ran and ended with ;,
   PatternList list;
@@ -581,50 +578,54 @@ class BlockScope {
   int counter_;
 };
 
-int run_brace_group(int start, int pos, unsigned bit, int closing_index, const char* missing) {
+int run_brace_group(const CommandRecord& area, unsigned bit, int closing_index, const char* missing) {
   const OwnBits own(bit);
-  Construct c{start, pos, own, bit, false};
+  Construct c{area, own, bit, false};
   int r = c.part();
   if (is_control(r)) return r;
   if (r != closing(closing_index)) fatal_error(VEK_ERR(kErrSyntax), missing);
   return c.result();
 }
 
-int compound_brace(int start, int pos) {
+int compound_brace(const CommandRecord& area) {
   NestingGuard level;
-  return run_brace_group(start, pos, kSkipBrace, closing_ix::kBrace, "vermisse  ;} ");
+  return run_brace_group(area, kSkipBrace, closing_ix::kBrace, "vermisse  ;} ");
 }
 
-int compound_block(int start, int pos) {
+int compound_block(const CommandRecord& area) {
   NestingGuard level;
   std::array<VarRecord, kLocalRecords> records;
   const BlockScope scope(records);
-  return run_brace_group(start, pos, kSkipBlock, closing_ix::kDoubleBrace, "vermisse  ;}} ");
+  return run_brace_group(area, kSkipBlock, closing_ix::kDoubleBrace, "vermisse  ;}} ");
 }
 
 }  // namespace
 
-int run_compound(int index, int idx, int pos) {
+int run_compound(int index, int idx, int pos, int terminator) {
+  const CommandRecord area{idx, pos, terminator};
   switch (index) {
-    case compound_ix::kBrace: return compound_brace(idx, pos);
-    case compound_ix::kDoubleBrace: return compound_block(idx, pos);
-    case compound_ix::kWhile: return compound_loop(false, idx, pos);
-    case compound_ix::kUntil: return compound_loop(true, idx, pos);
-    case compound_ix::kIf: return compound_if(idx, pos);
+    case compound_ix::kBrace: return compound_brace(area);
+    case compound_ix::kDoubleBrace: return compound_block(area);
+    case compound_ix::kWhile: return compound_loop(false, area);
+    case compound_ix::kUntil: return compound_loop(true, area);
+    case compound_ix::kIf: return compound_if(area);
     default: fatal_error(VEK_ERR(kErrInternal), "sw_dflt:compound()");
   }
 }
 
-int run_header(int index, int end, int start, int pos) {
+int run_header(int index, int end, int start, int pos, int terminator) {
+  // The header's words stay where they are; the body's commands use the
+  // area after them.
   arg_slots[static_cast<std::size_t>(end)] = nullptr;
-  if (index == header_ix::kCase) return header_case(end, start, pos);
   char** w = &arg_slots[static_cast<std::size_t>(start)];
   const int count = end - start;
+  const CommandRecord area{end + 1, pos, terminator};
+  if (index == header_ix::kCase) return header_case(w, count, area);
   if (index == header_ix::kFor) {
     const bool counting = count < 10 && is_word(w[count - 1], "repeat") && !(count > 2 && is_word(w[2], "in"));
-    if (!counting) return header_for(end, start, pos);
+    if (!counting) return header_for(w, count, area);
   }
-  return counting_loop(end, start, pos);
+  return counting_loop(w, count, area);
 }
 
 int request_break(int n) {

@@ -7,10 +7,12 @@ namespace vek {
 
 struct WordScan;
 
-// Compound starter (class 2) called as soon as its word is read.
-int run_compound(int index, int idx, int pos);
+// Compound starter (class 2) called as soon as its word is read; its
+// commands use the argument area from slot idx and byte pos on, and the
+// terminator of the command it stands in (the end of a substitution).
+int run_compound(int index, int idx, int pos, int terminator);
 // Loop or case header (class 3) called when the header line ends.
-int run_header(int index, int end, int start, int pos);
+int run_header(int index, int end, int start, int pos, int terminator);
 
 // A single '|' between pipeline stages (c is the character after it).
 void pipeline_stage_begin(int c);

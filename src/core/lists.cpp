@@ -351,7 +351,7 @@ class Collector {
     } else if (cls == kClassCompound) {
       ws_.idx = word_index;
       ws_.pos = word_pos;
-      int x = run_compound(index, ws_.idx, ws_.pos);
+      int x = run_compound(index, ws_.idx, ws_.pos, cmd_.terminator);
       if (x >= 256) return x;
       compound_ran_ = true;
       return after_compound(cmd_, ws_, result_);
@@ -429,7 +429,7 @@ class Collector {
   int finish_header() {
     int count = ws_.idx - cmd_.start;
     if (!in_prompt && count > 0) last_arg_count = count - 1;
-    int x = run_header(header_, ws_.idx, cmd_.start, ws_.pos);
+    int x = run_header(header_, ws_.idx, cmd_.start, ws_.pos, cmd_.terminator);
     if (x >= 256) return x;
     header_ = -1;
     ws_.idx = cmd_.start;
