@@ -101,15 +101,17 @@ int fill_input() {
     if (!opt('t') && !in_prompt) show_prompt(command_line_count != 0);
   }
   long n;
+  long got = 0;  // bytes the descriptor delivered
   unsigned char* data = input.buf;
+  const bool can_seek = input_seekable();
   if (input.string_text != nullptr) {
     n = fill_from_string();
     input.position_unknown = false;
   } else {
-    if (!input_seekable()) data = keep_held_text();
+    if (!can_seek) data = keep_held_text();
     long want = kInputBufferSize;
     if (input.read_limit > 0 && input.read_limit + 1 < kInputBufferSize) want = input.read_limit + 1;
-    n = plat::read(input.fd, data, static_cast<std::size_t>(want));
+    n = got = plat::read(input.fd, data, static_cast<std::size_t>(want));
   }
   check_signal();
   if (n < 0) fatal_error(VEK_ERR(kErrSystem), "fill():read()");
@@ -123,9 +125,14 @@ int fill_input() {
       else if (plat::isatty(2)) sys_write(2, data, n);
     }
   }
-  // A source that cannot seek counts its bytes: positions stay valid
-  // across refills as long as the text is kept.
-  if (input.string_text == nullptr && !input_seekable()) input.fill_position += n;
+  // Positions are counted, not asked: a body in the function file shares
+  // its descriptor with every other body, which may have moved it.  A
+  // source that cannot seek counts the end byte too; its positions stay
+  // valid across refills as long as the text is kept.
+  if (input.string_text == nullptr) {
+    input.fill_position += can_seek ? got : n;
+    input.position_unknown = false;
+  }
   input.end = data + n;
   input.rp = data + 1;
   return data[0];
@@ -155,11 +162,9 @@ std::int64_t input_position(std::int64_t pos, bool relative) {
   if (pos == current) return pos;
   if (current - pos > input.rp - input.buf || pos >= total || pos < 0) {
     if (!can_seek || pos < 0) return -1;
-    if (input.string_text != nullptr) {
-      input.fill_position = pos;
-    } else if (plat::lseek(input.fd, pos, plat::kSeekSet) < 0) {
+    if (input.string_text == nullptr && plat::lseek(input.fd, pos, plat::kSeekSet) < 0)
       fatal_error(VEK_ERR(kErrSystem), "lseek()");
-    }
+    input.fill_position = pos;
     bool was_quiet = quiet_refill;
     quiet_refill = true;
     // A console source never seeks, so the refill shows no prompt.
