@@ -91,12 +91,28 @@ def case_descriptor_layout(tmp):
     assert temp_files(tmp) == [], temp_files(tmp)
 
 
+def case_signal_trap_in_a_loop(tmp):
+    # A busy loop acts on the signal between its words; trap 2 runs once.
+    p = start([], tmp)
+    p.stdin.write(b"trap 'echo caught $?' 2\necho ready\nwhile true; do :; done\n")
+    p.stdin.flush()
+    wait_for(p.stdout, b"ready\r\n")
+    time.sleep(0.1)
+    p.send_signal(signal.SIGTERM)
+    out, err = p.communicate(timeout=5)
+    assert out == b"caught 16\r\n", out
+    assert err == b"*** SIGNAL ***  15  Prozess-Terminierung\r\n", err
+    assert p.returncode == 2, p.returncode
+    assert temp_files(tmp) == [], temp_files(tmp)
+
+
 CASES = [
     ("descriptors 3 to 9 on the null device, internal files above", case_descriptor_layout),
     ("interrupt ends a script", case_signal_ends_a_script(signal.SIGINT, 2, "Interrupt")),
     ("termination ends a script", case_signal_ends_a_script(signal.SIGTERM, 15, "Prozess-Terminierung")),
     ("quit is reported as break", case_signal_ends_a_script(signal.SIGQUIT, 21, "Break")),
     ("option ! ignores termination", case_termination_ignored),
+    ("a signal runs trap 2 in a loop", case_signal_trap_in_a_loop),
 ]
 
 
