@@ -148,17 +148,20 @@ void define_function(const char* word) {
     push_back();
   }
   bool line_start = line_end_seen;
-  int closing_parens = 0;  // ')' directly before the current byte
-  int last = 0;            // the two bytes before the current one
-  int before_last = 0;
+  int closing_parens = 0;    // ')' directly before the current byte
+  int previous = 0;          // the byte before the current one
+  bool one_line_end = false;  // the last non-blank byte is a '}' after a blank or ';'
+  int trailing_blanks = 0;   // blanks and tabs after it
   for (;;) {
     c = next_char();
     if (c == kEof) fatal_error(VEK_ERR(kErrFunctionDef), "EOF unerwartet");
     if (extra == 0) {
       if (c == '}' && line_start) break;
       if (is_line_end(c) && !line_end_seen) {
-        // One line: "{ commands; }" ends here; its '}' becomes the line end.
-        if (last == '}' && (before_last == ' ' || before_last == '\t' || before_last == ';')) {
+        // One line: "{ commands; }" ends here; its '}' becomes the line
+        // end (blanks after it are dropped).
+        if (one_line_end) {
+          body.drop(trailing_blanks);
           body.replace_last('\n');
           push_back();
           break;
@@ -172,8 +175,13 @@ void define_function(const char* word) {
     body.put(static_cast<char>(c));
     line_start = c == '\n';
     closing_parens = c == ')' ? closing_parens + 1 : 0;
-    before_last = last;
-    last = c;
+    if (c == ' ' || c == '\t') {
+      ++trailing_blanks;
+    } else {
+      one_line_end = c == '}' && (previous == ' ' || previous == '\t' || previous == ';');
+      trailing_blanks = 0;
+    }
+    previous = c;
   }
 
   if (bad != 0) fatal_error(VEK_ERR(bad), name.data());
