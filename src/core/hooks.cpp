@@ -1,9 +1,9 @@
 // Constructs that plug into the scanner and the command-list loops.  The
 // command substitution is complete here; redirections, pipelines, child
-// groups, arithmetic, the command search and external programs belong to
-// their own layers and report "not available" (or "not found") until
-// those are built.  Compound commands, labels and function definitions
-// live in core/control.cpp, core/labels.cpp and core/functions.cpp.
+// groups, the command search and external programs belong to their own
+// layers and report "not available" (or "not found") until those are
+// built.  Compound commands, labels and function definitions live in
+// core/control.cpp, core/labels.cpp and core/functions.cpp.
 #include "core/hooks.h"
 
 #include <array>
@@ -37,10 +37,6 @@ void apply_redirection(char* text, bool /*temporary*/) { fatal_error(VEK_ERR(kEr
 
 void run_group(char* /*text*/) {
   fatal_error(VEK_ERR(kErrUnavailable), "( ... )");
-}
-
-int arithmetic_evaluate(const char* text) {
-  fatal_error(VEK_ERR(kErrUnavailable), text);
 }
 
 const char* search_command(bool /*absolute*/, const char* /*name*/) {
@@ -83,6 +79,8 @@ void command_substitution_run(int closing, SubstitutionOutput& out, int start, i
       if (saved >= 0) {
         plat::dup2(saved, 1);
         plat::close(saved);
+      } else if (outermost) {
+        plat::close(1);  // standard output was closed before
       }
       if (outermost) heredoc = hd;
       --substitution_depth;

@@ -56,7 +56,17 @@ void open_temp_files() {
   func_read_fd = sys_open(temp_file_names[1].data(), plat::kRead | plat::kBinary);
   pipe_a_fd = sys_open(temp_file_names[2].data(), rw);
   pipe_b_fd = sys_open(temp_file_names[3].data(), rw);
-  for (int fd : {subst_fd, func_write_fd, func_read_fd, pipe_a_fd, pipe_b_fd}) plat::set_no_inherit(fd);
+  for (int* fd : {&subst_fd, &func_write_fd, &func_read_fd, &pipe_a_fd, &pipe_b_fd}) {
+    // A closed standard descriptor would have been taken: the internal
+    // files live on 10 and above.
+    if (*fd < 10) {
+      const int high = plat::dup_at_least(*fd, 10);
+      if (high < 0) fatal_error(VEK_ERR(kErrSystem), "dup()");
+      plat::close(*fd);
+      *fd = high;
+    }
+    plat::set_no_inherit(*fd);
+  }
   for (const auto& name : temp_file_names) plat::delete_on_fault(name.data());
 }
 

@@ -43,11 +43,31 @@ long fill_from_string() {
   return n;
 }
 
-}  // namespace
-
-int console_mask() {
-  return (plat::isatty(0) ? 4 : 0) + (plat::isatty(1) ? 2 : 0) + (plat::isatty(2) ? 1 : 0);
+// Unreads the last m bytes of a refill where the source allows it.
+void give_back(long m) {
+  if (m <= 0) return;
+  if (input.string_text != nullptr) input.fill_position -= m;
+  else if (input.mode & kModeFile) plat::lseek(input.fd, -m, plat::kSeekCur);
 }
+
+// 0xFF marks the end of input inside the reader, so the byte cannot be
+// part of the text.  The bytes before it are delivered; reaching it is a
+// syntax error that names its line.  (Counting lines for a message only
+// stops there.)  Function bodies end in that byte on purpose.
+long stop_at_stray_ff(const unsigned char* data, long n) {
+  const auto* hit = static_cast<const unsigned char*>(std::memchr(data, 0xFF, static_cast<std::size_t>(n)));
+  if (hit == nullptr) return n;
+  const long keep = hit - data;
+  give_back(n - keep);
+  if (quiet_refill) return keep;
+  if (keep > 0) {
+    input.stray_ff = true;
+    return keep;
+  }
+  report_stray_ff();
+}
+
+}  // namespace
 
 namespace {
 
@@ -89,6 +109,17 @@ unsigned char* keep_held_text() {
 
 }  // namespace
 
+
+[[noreturn]] void report_stray_ff() {
+  input.stray_ff = false;
+  input.rp = input.end = input.buf;
+  fatal_error(VEK_ERR(kErrSyntax), "Zeichen 0xFF");
+}
+
+int console_mask() {
+  return (plat::isatty(0) ? 4 : 0) + (plat::isatty(1) ? 2 : 0) + (plat::isatty(2) ? 1 : 0);
+}
+
 int fill_input() {
   input.position_unknown = true;
   if (input.mode & kModeConsole) {
@@ -100,8 +131,8 @@ int fill_input() {
     }
     if (!opt('t') && !in_prompt) show_prompt(command_line_count != 0);
   }
+  if (input.stray_ff && !quiet_refill) report_stray_ff();
   long n;
-  long got = 0;  // bytes the descriptor delivered
   unsigned char* data = input.buf;
   const bool can_seek = input_seekable();
   if (input.string_text != nullptr) {
@@ -111,10 +142,17 @@ int fill_input() {
     if (!can_seek) data = keep_held_text();
     long want = kInputBufferSize;
     if (input.read_limit > 0 && input.read_limit + 1 < kInputBufferSize) want = input.read_limit + 1;
-    n = got = plat::read(input.fd, data, static_cast<std::size_t>(want));
+    n = plat::read(input.fd, data, static_cast<std::size_t>(want));
   }
   check_signal();
   if (n < 0) fatal_error(VEK_ERR(kErrSystem), "fill():read()");
+  if (n > 0 && !(input.mode & kModeBody)) n = stop_at_stray_ff(data, n);
+  // Positions are counted, not asked: a body in the function file shares
+  // its descriptor with every other body, which may have moved it.
+  if (input.string_text == nullptr && can_seek) {
+    input.fill_position += n;
+    input.position_unknown = false;
+  }
   if (n == 0) {
     data[0] = kEof;
     n = 1;
@@ -125,12 +163,10 @@ int fill_input() {
       else if (plat::isatty(2)) sys_write(2, data, n);
     }
   }
-  // Positions are counted, not asked: a body in the function file shares
-  // its descriptor with every other body, which may have moved it.  A
-  // source that cannot seek counts the end byte too; its positions stay
+  // A source that cannot seek counts the end byte too; its positions stay
   // valid across refills as long as the text is kept.
-  if (input.string_text == nullptr) {
-    input.fill_position += can_seek ? got : n;
+  if (input.string_text == nullptr && !can_seek) {
+    input.fill_position += n;
     input.position_unknown = false;
   }
   input.end = data + n;

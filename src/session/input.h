@@ -53,6 +53,7 @@ struct InputState {
   std::array<char, kLabelNameMax + 1> pending_label{};  // forward goto target ("" none)
   int fd = -1;
   bool position_unknown = true;
+  bool stray_ff = false;  // the text goes on with a byte 0xFF: report it at the next refill
   int read_limit = 0;
   int redirection_count = 0;
   int loop_depth = 0;
@@ -97,6 +98,8 @@ inline VarStore* current_local_store() { return &input.local_store; }
 
 // Delivers the next byte of the current source (0..255).
 int fill_input();
+// A byte 0xFF in the text: error 17 with the line it stands on.
+[[noreturn]] void report_stray_ff();
 inline int next_char() {
   if (input.rp < input.end) return *input.rp++;
   return fill_input();
