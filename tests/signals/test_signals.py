@@ -281,7 +281,6 @@ def case_no_internal_file_left(tmp):
         assert temp_files(tmp) == [], (kind, temp_files(tmp))
 
 
-# (name, function, runs under Wine)
 def case_signal_trap_in_a_loop(tmp):
     # A busy loop acts on the signal between its words; trap 2 runs once.
     p = start([], tmp)
@@ -297,6 +296,7 @@ def case_signal_trap_in_a_loop(tmp):
     assert temp_files(tmp) == [], temp_files(tmp)
 
 
+# (name, function, runs under Wine)
 CASES = [
     ("descriptors 3 to 9 on the null device, internal files above", case_descriptor_layout, False),
     ("interrupt ends a script", case_signal_ends_a_script(signal.SIGINT, 2, "Interrupt"), True),
