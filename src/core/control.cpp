@@ -229,12 +229,25 @@ int compound_loop(bool until, const CommandRecord& area) {
 
 // ---------------------------------------------------------------- for
 
-// The word after a for or counting-loop header must be `do`; anything
-// before it is read without running.
+// The next command after a for or counting-loop header must be `do`
+// (blank and comment lines may come first).  It is read without running.
 void expect_do(const CommandRecord& area) {
+  for (;;) {
+    int c = next_char();
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == 0x1A) continue;
+    if (c == '#') {
+      do {
+        c = next_char();
+      } while (c != '\n' && c != kEof);
+      if (c == kEof) push_back();
+      continue;
+    }
+    push_back();
+    break;
+  }
   const unsigned saved = skip_flags;
   skip_flags |= kSkipFor;
-  int r = run_part(area);
+  const int r = run_list(area);
   skip_flags = saved;
   if (r != closing(closing_ix::kDo)) fatal_error(VEK_ERR(kErrSyntax), "vermisse do");
 }
