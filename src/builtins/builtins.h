@@ -19,17 +19,64 @@ int bi_echo(int argc, char** argv);
 int bi_prints(int argc, char** argv);
 
 // Status and flow: `:`, true, kill, link and nop do nothing; false [n];
-// inv; exit.                                            flow.cpp
+// inv; exit; the control codes; the text runners eval, `.`, trap,
+// prompt and extern; shift and fprint.                 flow.cpp
 int bi_nothing(const BuiltinCall& call);
 int bi_false(const BuiltinCall& call);
 int bi_inv(const BuiltinCall& call);
 int bi_exit(const BuiltinCall& call);
+int bi_break(const BuiltinCall& call);
+int bi_continue(const BuiltinCall& call);
+int bi_goend(const BuiltinCall& call);
+int bi_return(const BuiltinCall& call);
+int bi_goto(const BuiltinCall& call);
+int bi_shift(const BuiltinCall& call);
+int bi_eval(const BuiltinCall& call);
+int bi_dot(const BuiltinCall& call);
+int bi_extern(const BuiltinCall& call);
+int bi_trap(const BuiltinCall& call);
+int bi_fprint(const BuiltinCall& call);
+int bi_prompt(const BuiltinCall& call);
 
-// Information about the session: times, env, ver, autor.   info.cpp
+// Variables, aliases and the environment.               vars.cpp
+int bi_set(const BuiltinCall& call);
+int bi_unset(const BuiltinCall& call);
+int bi_unsetenv(const BuiltinCall& call);
+int bi_export(const BuiltinCall& call);
+int bi_unexport(const BuiltinCall& call);
+int bi_readonly(const BuiltinCall& call);
+int bi_alias(const BuiltinCall& call);
+int bi_unalias(const BuiltinCall& call);
+int bi_local(const BuiltinCall& call);
+int bi_global(const BuiltinCall& call);
+int bi_static(const BuiltinCall& call);
+int bi_typeset(const BuiltinCall& call);
+int bi_ifdef(const BuiltinCall& call);  // ifdef ifset
+int bi_ifenv(const BuiltinCall& call);
+int bi_localset(const BuiltinCall& call);
+
+// Information about the session and the command names: times, env, ver,
+// autor, whence and type.                               info.cpp
 int bi_times(const BuiltinCall& call);
 int bi_env(const BuiltinCall& call);
 int bi_ver(const BuiltinCall& call);
 int bi_autor(const BuiltinCall& call);
+int bi_whence(const BuiltinCall& call);  // whence type
+
+// Small utilities: umask, sleep, tz, mtime, fsize, fmode, stime.
+//                                                       misc.cpp
+int bi_umask(const BuiltinCall& call);
+int bi_sleep(const BuiltinCall& call);
+int bi_tz(const BuiltinCall& call);
+int bi_mtime(const BuiltinCall& call);
+int bi_fsize(const BuiltinCall& call);
+int bi_fmode(const BuiltinCall& call);
+int bi_stime(const BuiltinCall& call);
+
+// Paths: dirname, basename, fullname.                   paths.cpp
+int bi_dirname(const BuiltinCall& call);
+int bi_basename(const BuiltinCall& call);
+int bi_fullname(const BuiltinCall& call);
 
 // Directories: pwd.                                     dirs.cpp
 int bi_pwd(const BuiltinCall& call);

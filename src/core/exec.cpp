@@ -5,6 +5,7 @@
 
 #include "core/classes.h"
 #include "core/commands.h"
+#include "core/hooks.h"
 #include "core/lists.h"
 #include "core/shell.h"
 #include "core/words.h"
@@ -38,16 +39,6 @@ bool has_backslash(const char* w) {
   return false;
 }
 
-// A drive change such as "C:", or a word of at least two upper-case
-// letters: such commands go to the system command interpreter.
-bool is_system_word(const char* w) {
-  if (w[0] >= 'A' && w[0] <= 'Z' && w[1] == ':' && w[2] == 0) return true;
-  int n = 0;
-  for (; w[n]; ++n)
-    if (w[n] < 'A' || w[n] > 'Z') return false;
-  return n >= 2;
-}
-
 // Moves the function file's read descriptor back on every way out.
 struct FunctionFilePosition {
   std::int64_t saved;
@@ -61,14 +52,17 @@ struct FunctionFilePosition {
 // numeric operand come first.  Returns the index or a control code.
 int run_executor_builtin(const CommandEntry& e, int argc, char** words, int end, int pos) {
   if (skip_flags != 0) return e.index;
+  const char* found = nullptr;
   if ((e.attributes & kFileOperand) && e.index != exec_ix::kExec) {
     const char* file = argc > 1 ? words[1] : "";
-    // Files are searched by the process layer; nothing can be found yet.
-    shell_error(VEK_ERR(kErrNotFound), file);
-    return e.index;
+    if (file[0] != 0) found = search_command(true, file);
+    if (found == nullptr) {
+      shell_error(VEK_ERR(kErrNotFound), file);
+      return e.index;
+    }
   }
   if (!(e.attributes & kKeepStatus)) last_status = 0;
-  BuiltinCall call{argc, words, end, pos, 1};
+  BuiltinCall call{argc, words, end, pos, 1, found};
   if (argc > 1 && is_digit(words[1][0])) {
     // A count that does not fit into 32 bits is refused rather than read
     // as some other number.
@@ -83,6 +77,14 @@ int run_executor_builtin(const CommandEntry& e, int argc, char** words, int end,
 }
 
 }  // namespace
+
+bool is_system_word(const char* w) {
+  if (w[0] >= 'A' && w[0] <= 'Z' && w[1] == ':' && w[2] == 0) return true;
+  int n = 0;
+  for (; w[n]; ++n)
+    if (w[n] < 'A' || w[n] > 'Z') return false;
+  return n >= 2;
+}
 
 void trace_assignment(const char* name, int count, char** words) {
   sys_write(2, "+ ");

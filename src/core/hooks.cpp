@@ -1,7 +1,9 @@
 // Constructs that plug into the scanner and the command-list loops.  The
-// command substitution is complete here; compound commands, redirections,
-// pipelines, child groups and function definitions belong to their own
-// layers and report "not available" until those are built.
+// command substitution is complete here; redirections, pipelines, child
+// groups, the command search and external programs belong to their own
+// layers and report "not available" (or "not found") until those are
+// built.  Compound commands, labels and function definitions live in
+// core/control.cpp, core/labels.cpp and core/functions.cpp.
 #include "core/hooks.h"
 
 #include <array>
@@ -27,14 +29,6 @@ int substitution_depth = 0;
 
 }  // namespace
 
-int run_compound(int index, int /*idx*/, int /*pos*/) {
-  fatal_error(VEK_ERR(kErrUnavailable), command_name(kClassCompound, index));
-}
-
-int run_header(int index, int /*end*/, int /*start*/, int /*pos*/) {
-  fatal_error(VEK_ERR(kErrUnavailable), command_name(kClassHeader, index));
-}
-
 void pipeline_stage_begin(int /*c*/) { fatal_error(VEK_ERR(kErrUnavailable), "|"); }
 
 void undo_redirections() { input.redirection_count = 0; }
@@ -45,12 +39,16 @@ void run_group(char* /*text*/) {
   fatal_error(VEK_ERR(kErrUnavailable), "( ... )");
 }
 
-void define_label(const char* /*name*/) {
-  // Labels are recorded by the control layer; without goto a label
-  // definition has no effect.
+const char* search_command(bool /*absolute*/, const char* /*name*/) {
+  // The search along PATH belongs to the process layer; until it is
+  // there no file is found.
+  return nullptr;
 }
 
-void define_function(const char* name) { fatal_error(VEK_ERR(kErrUnavailable), name); }
+int run_external(const char* program, char** /*words*/, bool /*no_wait*/) {
+  shell_error(VEK_ERR(kErrNotFound), program);
+  return 1;
+}
 
 void command_substitution_run(int closing, SubstitutionOutput& out, int start, int pos) {
   NestingGuard level;

@@ -9,10 +9,12 @@ namespace vek {
 
 struct WordScan;
 
-// Compound starter (class 2) called as soon as its word is read.
-int run_compound(int index, int idx, int pos);
+// Compound starter (class 2) called as soon as its word is read; its
+// commands use the argument area from slot idx and byte pos on, and the
+// terminator of the command it stands in (the end of a substitution).
+int run_compound(int index, int idx, int pos, int terminator);
 // Loop or case header (class 3) called when the header line ends.
-int run_header(int index, int end, int start, int pos);
+int run_header(int index, int end, int start, int pos, int terminator);
 
 // A single '|' between pipeline stages (c is the character after it).
 void pipeline_stage_begin(int c);
@@ -51,5 +53,13 @@ bool arithmetic_evaluate(std::int32_t& value, int& base);
 void define_label(const char* name);
 // name() followed by the body.
 void define_function(const char* name);
+
+// Searches a command file (absolute: the result is a full path).  The
+// found path lives in one shared buffer until the next search; null when
+// nothing is found.
+const char* search_command(bool absolute, const char* name);
+// Starts an external program with the given words and waits for it
+// (unless no_wait); returns its exit status.
+int run_external(const char* program, char** words, bool no_wait);
 
 }  // namespace vek

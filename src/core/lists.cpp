@@ -28,7 +28,7 @@ std::array<char, kWordBufferSize> word_buf{};
 namespace {
 
 // Prepares the reader state of a new source.
-void begin_source(const char* name, unsigned mode, unsigned char* buffer,
+void begin_source(const char* name, unsigned mode, unsigned char* buffer, HoldArea* hold,
                   std::array<VarRecord, kLocalRecords>& locals, const InputState& outer) {
   bool body = (mode & kModeBody) != 0;
   input.fd = -1;
@@ -38,11 +38,13 @@ void begin_source(const char* name, unsigned mode, unsigned char* buffer,
   input.loop_depth = input.break_count = input.continue_count = 0;
   input.cond_depth = input.goend_count = 0;
   input.global_counter = 0;
-  input.goto_label = nullptr;
+  input.labels = {};
+  input.pending_label[0] = 0;
   input.mode = mode;
   input.body_offset = 0;
   input.fill_position = 0;
-  input.compound_work.fill(0);
+  input.loop_hold = input.label_hold = -1;
+  input.hold_area = hold;
   input.string_text = nullptr;
   input.string_length = 0;
   if (body) {
@@ -106,6 +108,7 @@ int run_source(const char* name, int start, int pos, unsigned mode) {
   const InputState saved = input;
   std::array<unsigned char, kInputBufferSize> buffer;
   std::array<VarRecord, kLocalRecords> locals;
+  HoldArea hold;  // stays empty unless a loop spans a refill of a pipe or the console
   struct Restore {
     const InputState& saved;
     ~Restore() {
@@ -115,7 +118,8 @@ int run_source(const char* name, int start, int pos, unsigned mode) {
   } restore{saved};
 
   const bool console = name == nullptr && (mode & kModeConsole);
-  begin_source(name, mode, buffer.data(), locals, saved);
+  begin_source(name, mode, buffer.data(), &hold, locals, saved);
+  const unsigned entry_skip = skip_flags;
   const InputState fresh = input;
   CommandRecord cmd{start, pos, 0};
   int r = kEndOfInput;
@@ -149,12 +153,20 @@ int run_source(const char* name, int start, int pos, unsigned mode) {
       input.rp = input.end = input.buf;
       skip_flags = 0;
     } catch (const GotoRestart&) {
-      // The label search moved the reader: go on from there.
+      // The label search moved the reader: go on from there, outside
+      // every construct that was running.
       input.loop_depth = input.break_count = input.continue_count = 0;
       input.cond_depth = input.goend_count = 0;
+      input.loop_hold = -1;
+      skip_flags = entry_skip;
     }
   }
-  if (input.goto_label != nullptr) fatal_error(VEK_ERR(kErrLabel), input.goto_label);
+  if (input.pending_label[0] != 0) {
+    const std::array<char, kLabelNameMax + 1> label = input.pending_label;
+    input.pending_label[0] = 0;
+    skip_flags &= ~kSkipLabel;
+    fatal_error(VEK_ERR(kErrLabel), label.data());
+  }
   if (r >= kClosingBase && r <= kClosingBase + 8) fatal_error(VEK_ERR(kErrSyntax), "Beginn der Syntax-Einheit fehlt");
   return r;
 }
@@ -294,7 +306,12 @@ class Collector {
           continue;
         }
       } else if (ws_.idx > word_index) {
-        later_word();
+        x = later_word();
+        if (x != kKeepReading) return x;
+        if (compound_ran_) {
+          compound_ran_ = false;
+          continue;
+        }
       }
       x = between_words();
       if (x != kKeepReading) return x;
@@ -337,7 +354,7 @@ class Collector {
     } else if (cls == kClassCompound) {
       ws_.idx = word_index;
       ws_.pos = word_pos;
-      int x = run_compound(index, ws_.idx, ws_.pos);
+      int x = run_compound(index, ws_.idx, ws_.pos, cmd_.terminator);
       if (x >= 256) return x;
       compound_ran_ = true;
       return after_compound(cmd_, ws_, result_);
@@ -363,10 +380,12 @@ class Collector {
     return kKeepReading;
   }
 
-  // A later word: `]]` ends a test expression.
-  void later_word() {
+  // A later word: `]]` ends a test expression; the word `in` ends the
+  // header of a case (`case word in` or `case in`), whose handler then
+  // reads the branches itself, so that a whole case fits on one line.
+  int later_word() {
+    const char* w = arg_slots[static_cast<std::size_t>(ws_.idx - 1)];
     if (in_test_) {
-      const char* w = arg_slots[static_cast<std::size_t>(ws_.idx - 1)];
       if (w[0] == ']' && w[1] == ']' && w[2] == 0) {
         in_test_ = false;
         ws_.table = &argument_table;
@@ -374,6 +393,13 @@ class Collector {
     } else if (ws_.table == &first_word_table) {
       ws_.table = &argument_table;
     }
+    const int count = ws_.idx - cmd_.start;
+    if (header_ == header_ix::kCase && (count == 2 || count == 3) && w[0] == 'i' && w[1] == 'n' && w[2] == 0) {
+      int x = finish_header();
+      if (x == kKeepReading) compound_ran_ = true;
+      return x;
+    }
+    return kKeepReading;
   }
 
   // Between words: a list operator ends the command outward, a terminator
@@ -406,7 +432,7 @@ class Collector {
   int finish_header() {
     int count = ws_.idx - cmd_.start;
     if (!in_prompt && count > 0) last_arg_count = count - 1;
-    int x = run_header(header_, ws_.idx, cmd_.start, ws_.pos);
+    int x = run_header(header_, ws_.idx, cmd_.start, ws_.pos, cmd_.terminator);
     if (x >= 256) return x;
     header_ = -1;
     ws_.idx = cmd_.start;

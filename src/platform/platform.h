@@ -106,6 +106,11 @@ const char* const* environment();
 void env_set(const char* name, const char* value);
 void env_unset(const char* name);
 
+// File-creation mask: the mask in force (a POSIX process keeps the one it
+// inherited), and a new one to apply (permission bits 0777 only).
+unsigned file_mask();
+void set_file_mask(unsigned mask);
+
 // Time.
 std::int64_t time_now();  // calendar time in seconds
 void sleep_ms(unsigned ms);

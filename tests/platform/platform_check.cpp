@@ -128,6 +128,15 @@ int main() {
   plat::env_unset("VEK_CHECK_PROBE");
   CHECK(count_entries("VEK_CHECK_PROBE=") == 0);
 
+  // The file-creation mask reads back as it was set.
+  const unsigned mask = plat::file_mask();
+  plat::set_file_mask(022);
+  CHECK(plat::file_mask() == 022);
+  plat::set_file_mask(0777);
+  CHECK(plat::file_mask() == 0777);
+  plat::set_file_mask(mask);
+  CHECK(plat::file_mask() == mask);
+
   CHECK(plat::time_now() > 1600000000);
   CHECK(plat::process_id() > 0);
   plat::install_signal_handlers();

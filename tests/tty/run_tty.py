@@ -142,6 +142,52 @@ SCENARIOS = [
     ("standard input not a console with -i", ["-p", "-i", "</dev/null"], [
         ("expect", "-i: input not_a_tty"),
     ]),
+    ("a loop typed over several lines runs as it is read and again", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["for i in a b", "Enter"]),
+        ("expect", "1>  "),
+        ("keys", ["do echo item $i", "Enter"]),
+        ("keys", ["done", "Enter"]),
+        ("screen", "1#  for i in a b\n1>  do echo item $i\nitem a\n1>  done\nitem b\n2#"),
+    ]),
+    ("an error in a loop returns to the prompt; return there is ignored", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["while true; do nosuch; done", "Enter"]),
+        ("expect", "vek: Kommando nicht gefunden: 'nosuch'\n1#  "),
+        ("keys", ["return 3; echo still here $?", "Enter"]),
+        ("expect", "still here 23\n3#  "),
+        ("keys", ["f() {", "Enter"]),
+        ("keys", ["echo in f", "Enter"]),
+        ("keys", ["}", "Enter"]),
+        ("keys", ["f", "Enter"]),
+        ("expect", "in f\n5#  "),
+    ]),
+    ("an unclosed construct at the prompt", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["if true; then echo x; done", "Enter"]),
+        ("expect", "x\nvek: Syntaxfehler: 'vermisse fi'\n1#  "),
+        ("keys", ["echo alive", "Enter"]),
+        ("expect", "alive\n2#  "),
+    ]),
+    ("prompt runs a nested session until end of input", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["prompt; echo back $:", "Enter"]),
+        ("expect", "0#  "),
+        ("keys", ["echo nested", "Enter"]),
+        ("expect", "nested\n1#  "),
+        ("keys", ["C-d"]),
+        ("expect", "back 2\n3#  "),
+    ]),
+    ("exit under option P needs -P and at most one operand", ["-p", "-P"], [
+        ("expect", "1#  "),
+        ("keys", ["trap 'echo bye' 0", "Enter"]),
+        ("keys", ["exit 2", "Enter"]),
+        ("expect", "Benutze  exit -P [n]\n2#  "),
+        ("keys", ["exit -P 1 2", "Enter"]),
+        ("expect", "Benutze  exit -P [n]\n2#  "),
+        ("keys", ["exit -P 3", "Enter"]),
+        ("expect", "bye"),
+    ]),
 ]
 
 
