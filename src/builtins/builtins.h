@@ -31,12 +31,18 @@ int bi_env(const BuiltinCall& call);
 int bi_ver(const BuiltinCall& call);
 int bi_autor(const BuiltinCall& call);
 
-// Directories: pwd.                                     dirs.cpp
+// Directories: pwd, cd and chdir.                      dirs.cpp
 int bi_pwd(const BuiltinCall& call);
+int bi_cd(int argc, char** argv);  // cd chdir
 
-// Other programs: the line for the system command interpreter.
-//                                                       process.cpp
+// Other programs and descriptors: the line for the system command
+// interpreter, system, exec, fork, wait, sane.          process.cpp
 int bi_system_line(const BuiltinCall& call);
+int bi_system(const BuiltinCall& call);
+int bi_exec(const BuiltinCall& call);
+int bi_fork(const BuiltinCall& call);
+int bi_wait(const BuiltinCall& call);
+int bi_sane(const BuiltinCall& call);
 
 // Builtins whose layers are still to come.              unbuilt.cpp
 int bi_unavailable(const BuiltinCall& call);
@@ -57,7 +63,6 @@ int bi_read(int argc, char** argv);
 int bi_readl(int argc, char** argv);
 int bi_seek(int argc, char** argv);
 int bi_catv(int argc, char** argv);
-int bi_cd(int argc, char** argv);  // cd chdir
 int bi_sum(int argc, char** argv);
 int bi_base(int argc, char** argv);
 int bi_list(int argc, char** argv);

@@ -3,6 +3,7 @@
 #include "builtins/builtins.h"
 #include "core/shell.h"
 #include "io/fdio.h"
+#include "proc/redirect.h"
 #include "session/diag.h"
 #include "session/input.h"
 #include "support/strings.h"
@@ -32,6 +33,7 @@ int bi_exit(const BuiltinCall& call) {
   }
   if (opt('P') && !(forced && call.argc - i <= 1)) {
     skip_flags = 0;
+    reset_redirections(ResetMode::kQuiet);
     if (input.mode & kModeConsole) sys_write(2, "Benutze  exit -P [n]\r\n");
     throw TopLevelAbort{};
   }

@@ -9,6 +9,8 @@
 #include "core/shell.h"
 #include "core/words.h"
 #include "io/fdio.h"
+#include "proc/process.h"
+#include "proc/search.h"
 #include "proc/tempfiles.h"
 #include "session/diag.h"
 #include "session/input.h"
@@ -61,17 +63,26 @@ struct FunctionFilePosition {
 // numeric operand come first.  Returns the index or a control code.
 int run_executor_builtin(const CommandEntry& e, int argc, char** words, int end, int pos) {
   if (skip_flags != 0) return e.index;
-  if ((e.attributes & kFileOperand) && e.index != exec_ix::kExec) {
+  if (e.attributes & kFileOperand) {
+    // The file to run must be found; the builtin takes the path from the
+    // search result.  exec without a file does nothing.
     const char* file = argc > 1 ? words[1] : "";
-    // Files are searched by the process layer; nothing can be found yet.
-    shell_error(VEK_ERR(kErrNotFound), file);
-    return e.index;
+    if ((file[0] != 0 || e.index != exec_ix::kExec) && (file[0] == 0 || search_command(true, file) == nullptr)) {
+      shell_error(VEK_ERR(kErrNotFound), file);
+      return e.index;
+    }
   }
   if (!(e.attributes & kKeepStatus)) last_status = 0;
   BuiltinCall call{argc, words, end, pos, 1};
   if (argc > 1 && is_digit(words[1][0])) call.number = parse_decimal(words[1]);
   int r = e.handler(call);
   return r != 0 ? r : e.index;
+}
+
+// Option h: a command found along PATH is remembered as a tracked alias
+// holding its path.
+void track_command(const char* word, const char* path) {
+  var_set(variable_scope(), word, VarValue::text(path), kAlias | kTracked);
 }
 
 }  // namespace
@@ -148,10 +159,11 @@ int execute_command(int kind, int end, int start, int pos) {
   }
   if (executor == nullptr) {
     if (skip_flags != 0) return 0;
-    // External programs are started by the process layer; until it is
-    // there no file can be found to run.
-    shell_error(VEK_ERR(kErrNotFound), word);
-    return 0;
+    // The slot after the words is free: an interpreter script's words
+    // move up by one.
+    auto track = opt('h') && !has_backslash(word) ? track_command : nullptr;
+    if (run_command_file(argc, words, kind == -9, track) == ExternalResult::kDone) return 0;
+    executor = &system_line_entry;
   }
   return run_executor_builtin(*executor, argc, words, end, pos);
 }

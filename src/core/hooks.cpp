@@ -1,7 +1,7 @@
 // Constructs that plug into the scanner and the command-list loops.  The
-// command substitution is complete here; compound commands, redirections,
-// pipelines, child groups, arithmetic and function definitions belong to
-// their own layers and report "not available" until those are built.
+// command substitution is complete here; compound commands, arithmetic
+// and function definitions belong to their own layers and report "not
+// available" until those are built.
 #include "core/hooks.h"
 
 #include <array>
@@ -35,16 +35,6 @@ int run_header(int index, int /*end*/, int /*start*/, int /*pos*/) {
   fatal_error(VEK_ERR(kErrUnavailable), command_name(kClassHeader, index));
 }
 
-void pipeline_stage_begin(int /*c*/) { fatal_error(VEK_ERR(kErrUnavailable), "|"); }
-
-void undo_redirections() { input.redirection_count = 0; }
-
-void apply_redirection(char* text, bool /*temporary*/) { fatal_error(VEK_ERR(kErrUnavailable), text); }
-
-void run_group(char* /*text*/) {
-  fatal_error(VEK_ERR(kErrUnavailable), "( ... )");
-}
-
 int arithmetic_evaluate(const char* text) {
   fatal_error(VEK_ERR(kErrUnavailable), text);
 }
@@ -71,25 +61,35 @@ void command_substitution_run(int closing, SubstitutionOutput& out, int start, i
   if (run) {
     mark = sys_lseek(subst_fd, 0, plat::kSeekCur);
     if (outermost) {
-      saved_stdout = sys_dup(1);
-      if (saved_stdout >= 0) plat::set_no_inherit(saved_stdout);
+      saved_stdout = plat::dup_high(1);
       sys_dup2(subst_fd, 1);
       heredoc.pending = true;  // no here-document inside the substitution
     }
   }
+  // The commands inside count their own redirections.
+  const int saved_count = input.redirection_count;
+  input.redirection_count = 0;
   struct Restore {
     int saved;
     bool outermost;
     const HeredocState& hd;
+    int count;
     ~Restore() {
-      if (saved >= 0) {
-        plat::dup2(saved, 1);
-        plat::close(saved);
+      if (outermost) {
+        // Standard output goes back to what it was, closed included.
+        if (saved >= 0) {
+          plat::dup2(saved, 1);
+          plat::close(saved);
+        } else {
+          plat::close(1);
+        }
+        descriptor_changed(1);
       }
       if (outermost) heredoc = hd;
+      input.redirection_count = count;
       --substitution_depth;
     }
-  } restore{saved_stdout, outermost, saved_heredoc};
+  } restore{saved_stdout, outermost, saved_heredoc, saved_count};
   ++substitution_depth;
 
   // The nested lists use the argument area beyond the word being built.
@@ -126,6 +126,9 @@ void command_substitution_run(int closing, SubstitutionOutput& out, int start, i
     length -= want;
   }
   sys_lseek(subst_fd, mark, plat::kSeekSet);
+  // A here-document in force is read up to the end of the file: nothing
+  // may stay behind its body.
+  if (heredocs_in_force() > 0) sys_ftruncate(subst_fd, mark);
 }
 
 }  // namespace vek

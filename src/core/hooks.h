@@ -3,6 +3,8 @@
 // substitutions, groups, arithmetic, labels and function definitions.
 #pragma once
 
+#include "proc/process.h"
+
 namespace vek {
 
 struct WordScan;
@@ -12,12 +14,13 @@ int run_compound(int index, int idx, int pos);
 // Loop or case header (class 3) called when the header line ends.
 int run_header(int index, int end, int start, int pos);
 
-// A single '|' between pipeline stages (c is the character after it).
-void pipeline_stage_begin(int c);
+// Applies one redirection text (operator and target); a temporary one
+// counts for the command being read.
+void apply_redirection(char* text, bool temporary);
 // Undoes the redirections of the command that just ran.
 void undo_redirections();
-// Applies one redirection text (operator and target).
-void apply_redirection(char* text, bool temporary);
+// The command had no command words: its redirections stay in force.
+void keep_redirections();
 
 // Receives the output of a command substitution for the word being
 // scanned.
@@ -36,8 +39,6 @@ void command_substitution_run(int closing, SubstitutionOutput& out, int start, i
 
 // Output base of integer variables that have none of their own.
 extern int default_output_base;
-// ( ... ): runs the collected group text in a child interpreter.
-void run_group(char* text);
 // ((...)) and $((...)): evaluates the expression text.
 int arithmetic_evaluate(const char* text);
 

@@ -23,6 +23,12 @@ inline constexpr int kExclusive = 0x0400;
 inline constexpr int kAppend = 0x0800;
 inline constexpr int kText = 0x4000;
 inline constexpr int kBinary = 0x8000;
+// A file created by this open is readable and writable by its owner only,
+// whatever the file-creation mask (the interpreter's internal files).
+inline constexpr int kOwnerOnly = 0x10000;
+// The open fails when the last component of the path is a symbolic link
+// (or another kind of link that the host can refuse to follow).
+inline constexpr int kNoFollow = 0x20000;
 
 inline constexpr int kSeekSet = 0;
 inline constexpr int kSeekCur = 1;
@@ -33,7 +39,11 @@ inline constexpr int kSeekEnd = 2;
 bool host_path(const char* path, char* out, std::size_t size);
 
 // Descriptor operations.  They return what the host call returns (-1 on
-// failure); reporting is the caller's business.
+// failure); reporting is the caller's business.  Descriptors 0 to 9 are
+// inherited by started programs; every descriptor of 10 and above that
+// these operations create is not.  A descriptor opened with kText
+// translates LF to CR LF when written and CR LF to LF when read; dup and
+// dup2 carry that mode over to the new descriptor.
 int open(const char* path, int flags);
 long read(int fd, void* buf, std::size_t len);
 long write(int fd, const void* buf, std::size_t len);
@@ -45,8 +55,21 @@ int ftruncate(int fd, std::int64_t size);
 bool isatty(int fd);
 // Marks a descriptor so that started programs do not inherit it.
 void set_no_inherit(int fd);
+// Duplicates fd onto the lowest free descriptor of 10 or above (never
+// onto one of the user's descriptors 0 to 9); -1 on failure.
+int dup_high(int fd);
+// Whether two open descriptors refer to the same file.
+bool same_file(int a, int b);
+// Status of an open descriptor: the host's file type and permission bits
+// (POSIX st_mode form, e.g. 0100644 for a regular file) and the size.
+// False when fd is not open.
+bool descriptor_status(int fd, unsigned& mode, std::int64_t& size);
 // Current directory in interpreter form; false if it does not fit.
 bool getcwd(char* buf, std::size_t size);
+// Makes path the current directory; false on failure.
+bool change_dir(const char* path);
+// The characters that separate the entries of PATH and CDPATH.
+const char* list_separators();
 int unlink(const char* path);
 // Full path of the running program in interpreter form; false if unknown
 // or too long.
@@ -58,6 +81,7 @@ struct FileInfo {
   bool is_dir = false;
   bool is_regular = false;
   bool executable = false;  // any execute permission bit
+  bool is_char_device = false;
   std::int64_t size = 0;
   unsigned mode = 0;           // permission bits
   std::uint64_t device = 0;    // the file system the file lives on
@@ -66,6 +90,8 @@ struct FileInfo {
   std::int64_t ctime = 0;
 };
 FileInfo stat_path(const char* path);
+// Whether anything at all has this name, a dangling link included.
+bool path_exists(const char* path);
 
 // Environment of the process.
 const char* const* environment();
@@ -76,6 +102,32 @@ void env_unset(const char* name);
 std::int64_t time_now();  // calendar time in seconds
 void sleep_ms(unsigned ms);
 int process_id();
+
+// Processes.  Program paths are in interpreter form; argument words are
+// handed over as they are.
+//
+// Starts `program` with the words argv (null-terminated, argv[0] first),
+// the current environment and directory, and the descriptors 0 to 9 as
+// the child's 0 to 9.  Returns the child's process id, or -1 when it could
+// not be started.
+int spawn(const char* program, char* const* argv);
+// Waits for child `pid`, or for any child when pid is -1.  Returns the id
+// of the child collected, with its exit code in `code` (128 + the signal
+// number when a signal ended it, `normal` false then); 0 when there is no
+// child to wait for; -1 when a signal to act on interrupted the wait.
+int wait_child(int pid, int& code, bool& normal);
+// While set, the interrupt and break signals are ignored (a child in the
+// foreground gets them); clearing restores the interpreter's handlers.
+void ignore_interrupts(bool on);
+// Replaces the interpreter by the program (POSIX: execve, the caller then
+// sees the program's exit status; Win32: the program is started and the
+// interpreter ends with status 0).  Returns only when that failed.
+void exec_program(const char* program, char* const* argv);
+// The system command interpreter used when COMSPEC is not set (a name
+// without "\" is searched along PATH) and the option that hands it a
+// command line.
+const char* system_shell();
+const char* system_shell_switch();
 
 // Signals.  The handler only records the signal; the interpreter asks for
 // it at its safe points.  Fault signals end the process after writing the

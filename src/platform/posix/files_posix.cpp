@@ -1,0 +1,46 @@
+// POSIX: descriptor duplicates above the user's range, descriptor status,
+// link-aware existence and the current directory.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+#include "platform/posix/posix_internal.h"
+
+namespace vek::plat {
+
+int dup_high(int fd) {
+  int r = ::fcntl(fd, F_DUPFD_CLOEXEC, 10);
+  if (r >= 0) posix::copy_text_mode(fd, r);
+  return r;
+}
+
+bool same_file(int a, int b) {
+  struct stat sa;
+  struct stat sb;
+  if (::fstat(a, &sa) != 0 || ::fstat(b, &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool descriptor_status(int fd, unsigned& mode, std::int64_t& size) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return false;
+  mode = static_cast<unsigned>(st.st_mode);
+  size = static_cast<std::int64_t>(st.st_size);
+  return true;
+}
+
+bool path_exists(const char* path) {
+  char host[4096];
+  struct stat st;
+  return host_path(path, host, sizeof host) && ::lstat(host, &st) == 0;
+}
+
+bool change_dir(const char* path) {
+  char host[4096];
+  return host_path(path, host, sizeof host) && ::chdir(host) == 0;
+}
+
+const char* list_separators() { return ":;"; }
+
+}  // namespace vek::plat
