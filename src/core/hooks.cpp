@@ -56,13 +56,16 @@ void command_substitution_run(int closing, SubstitutionOutput& out, int start, i
   const bool run = skip_flags == 0;
   std::int64_t mark = 0;
   int saved_stdout = -1;
+  int saved_console = -1;
   const bool outermost = run && substitution_depth == 0;
   const HeredocState saved_heredoc = heredoc;
   if (run) {
     mark = sys_lseek(subst_fd, 0, plat::kSeekCur);
     if (outermost) {
       saved_stdout = plat::dup_high(1);
+      saved_console = console_known(1);
       sys_dup2(subst_fd, 1);
+      set_console_known(1, 0);
       heredoc.pending = true;  // no here-document inside the substitution
     }
   }
@@ -71,6 +74,7 @@ void command_substitution_run(int closing, SubstitutionOutput& out, int start, i
   input.redirection_count = 0;
   struct Restore {
     int saved;
+    int console;
     bool outermost;
     const HeredocState& hd;
     int count;
@@ -80,16 +84,17 @@ void command_substitution_run(int closing, SubstitutionOutput& out, int start, i
         if (saved >= 0) {
           plat::dup2(saved, 1);
           plat::close(saved);
+          set_console_known(1, console);
         } else {
           plat::close(1);
+          descriptor_changed(1);
         }
-        descriptor_changed(1);
       }
       if (outermost) heredoc = hd;
       input.redirection_count = count;
       --substitution_depth;
     }
-  } restore{saved_stdout, outermost, saved_heredoc, saved_count};
+  } restore{saved_stdout, saved_console, outermost, saved_heredoc, saved_count};
   ++substitution_depth;
 
   // The nested lists use the argument area beyond the word being built.

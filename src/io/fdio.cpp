@@ -51,6 +51,12 @@ bool is_console(int fd) {
   return c != 0;
 }
 
+int console_known(int fd) { return fd >= 0 && fd < 10 ? console_cache[static_cast<std::size_t>(fd)] : -1; }
+
+void set_console_known(int fd, int state) {
+  if (fd >= 0 && fd < 10) console_cache[static_cast<std::size_t>(fd)] = static_cast<signed char>(state);
+}
+
 void descriptor_changed(int fd) {
   if (fd < 0) {
     console_cache.fill(-1);

@@ -38,6 +38,10 @@ inline long sys_write(int fd, std::string_view s) {
 // descriptor_changed (-1: all of them).
 bool is_console(int fd);
 void descriptor_changed(int fd);
+// The cached answer itself (-1 unknown, 0 no, 1 yes), for code that moves
+// a descriptor onto 0..9 and back and knows what it refers to.
+int console_known(int fd);
+void set_console_known(int fd, int state);
 
 // Writes the NUL-terminated string to descriptor 1.
 void put_string(const char* s);

@@ -55,6 +55,10 @@ int ftruncate(int fd, std::int64_t size);
 bool isatty(int fd);
 // Marks a descriptor so that started programs do not inherit it.
 void set_no_inherit(int fd);
+// Reads or writes at a given offset without moving the descriptor's
+// position (a regular file only); they return what read and write return.
+long read_at(int fd, void* buf, std::size_t len, std::int64_t offset);
+long write_at(int fd, const void* buf, std::size_t len, std::int64_t offset);
 // Duplicates fd onto the lowest free descriptor of 10 or above (never
 // onto one of the user's descriptors 0 to 9); -1 on failure.
 int dup_high(int fd);

@@ -14,8 +14,8 @@ namespace vek {
 struct PipelineRun {
   bool used = false;           // the pipe files are in use
   std::int64_t a_position = 0; // pipe file A's position when the pipeline began
-  std::int64_t b_position = 0; // pipe file B's position ...
-  std::int64_t b_end = 0;      // ... and its length
+  std::int64_t b_position = 0; // read position of pipe file B when it began
+  std::int64_t b_end = 0;      // the end of the data of the pipelines around it
   int outputs = 0;             // output redirections of the running stage
   bool input_from_b = false;   // the running stage reads pipe file B
 };
@@ -31,5 +31,9 @@ void pipe_stage_done(PipelineRun& run);
 void pipe_next_stage(PipelineRun& run);
 // At the end of the pipeline.
 void pipe_finish(PipelineRun& run);
+
+// Rewinds both pipe files and empties pipe file B (after an abandoned
+// command).
+void pipe_files_reset();
 
 }  // namespace vek

@@ -6,6 +6,7 @@
 
 #include "io/fdio.h"
 #include "platform/platform.h"
+#include "proc/pipes.h"
 #include "proc/search.h"
 #include "proc/tempfiles.h"
 #include "support/errors.h"
@@ -28,6 +29,7 @@ struct Entry {
   int target = -1;
   int saved = -1;  // duplicate of what target referred to, -1: was closed
   EntryKind kind = EntryKind::kPlain;
+  signed char console = -1;  // whether target was a console, as far as known
 };
 
 struct Stack {
@@ -62,6 +64,7 @@ Entry& push_entry(Stack& st, int target, EntryKind kind, const char* limit_objec
   e.target = target;
   e.saved = plat::dup_high(target);
   e.kind = kind;
+  e.console = static_cast<signed char>(console_known(target));
   ++st.count;
   return e;
 }
@@ -90,7 +93,8 @@ void pop_entry(Stack& st, bool quiet) {
       fatal_error(VEK_ERR(kErrSystem), "dup2()");
     }
   }
-  descriptor_changed(e.target);
+  // The target is what it was before: so is the answer to "console?".
+  set_console_known(e.target, e.saved < 0 ? -1 : e.console);
   if (&st == &user_stack && e.kind == EntryKind::kHeredoc) {
     const HeredocEntry& h = heredoc_entries[static_cast<std::size_t>(st.count)];
     --live_heredocs;
@@ -235,6 +239,7 @@ void keep_last_redirections(int n) {
 void push_pipe_redirection(int target, int source) {
   Entry& e = push_entry(pipe_stack, target, EntryKind::kPlain, "PUml()");
   connect(source, e.target, false);
+  set_console_known(e.target, 0);  // an internal file
 }
 
 void pop_pipe_redirection() {
@@ -264,11 +269,7 @@ void reset_redirections(ResetMode mode) {
   }
   if (mode == ResetMode::kErrorRecovery && any) sys_write(2, "vek: Umlenkungsr\x81" "ckf\x81hrung!\r\n");
   live_heredocs = 0;
-  if (pipe_a_fd >= 0) plat::lseek(pipe_a_fd, 0, plat::kSeekSet);
-  if (pipe_b_fd >= 0) {
-    plat::lseek(pipe_b_fd, 0, plat::kSeekSet);
-    plat::ftruncate(pipe_b_fd, 0);
-  }
+  pipe_files_reset();
   if (verbose) {
     format_out(1, "temp(%d,%d,%d,%d,%d)\r\n", subst_fd, func_read_fd, func_write_fd, pipe_a_fd, pipe_b_fd);
     int closed_run = 0;

@@ -15,6 +15,7 @@ int func_write_fd = -1;
 int func_read_fd = -1;
 int pipe_a_fd = -1;
 int pipe_b_fd = -1;
+int pipe_b_read_fd = -1;
 
 namespace {
 
@@ -95,6 +96,7 @@ void open_temp_files() {
   }
   subst_read_fd = reopen(temp_file_names[0], subst_fd, plat::kRead);
   func_read_fd = reopen(temp_file_names[1], func_write_fd, plat::kRead);
+  pipe_b_read_fd = reopen(temp_file_names[3], pipe_b_fd, plat::kRead);
 }
 
 void unlink_temp_files() {
@@ -106,7 +108,7 @@ void unlink_temp_files() {
 }
 
 void close_temp_files() {
-  for (int* fd : {&subst_fd, &subst_read_fd, &func_write_fd, &func_read_fd, &pipe_a_fd, &pipe_b_fd}) {
+  for (int* fd : {&subst_fd, &subst_read_fd, &func_write_fd, &func_read_fd, &pipe_a_fd, &pipe_b_fd, &pipe_b_read_fd}) {
     if (*fd >= 0) plat::close(*fd);
     *fd = -1;
   }

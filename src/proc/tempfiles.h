@@ -15,7 +15,8 @@ extern int subst_read_fd;  // the same file read-only: here-documents are read t
 extern int func_write_fd;  // function file, appended through this one
 extern int func_read_fd;   // function file, bodies read back through this
 extern int pipe_a_fd;      // pipe file A
-extern int pipe_b_fd;      // pipe file B
+extern int pipe_b_fd;      // pipe file B, written between the stages
+extern int pipe_b_read_fd; // the same file read-only: the stages read it through this
 
 // Creates a new empty file "dir\prefixN" with N from `first` (negative
 // means 100) up to 999 and stores its name in `result`.  A name that is

@@ -82,10 +82,11 @@ def case_descriptor_layout(tmp):
         for fd in range(3, 10):
             assert fds.get(fd) == "/dev/null", (fd, fds.get(fd))
         internal = sorted(os.path.basename(t) for fd, t in fds.items() if fd >= 10)
-        # The substitution file is open twice too: here-documents are
-        # read through a read-only descriptor of their own.
+        # The substitution file and pipe file B are open twice too:
+        # here-documents and pipeline stages read them through read-only
+        # descriptors of their own.
         assert internal == ["vek_tmpf.100", "vek_tmpf.100", "vek_tmpf.101", "vek_tmpf.101",
-                            "vek_tmpf.102", "vek_tmpf.103"], internal
+                            "vek_tmpf.102", "vek_tmpf.103", "vek_tmpf.103"], internal
     finally:
         p.stdin.close()
         p.wait(timeout=5)

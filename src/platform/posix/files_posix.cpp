@@ -4,10 +4,28 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
 
 namespace vek::plat {
+
+long read_at(int fd, void* buf, std::size_t len, std::int64_t offset) {
+  ssize_t r;
+  do {
+    r = ::pread(fd, buf, len, static_cast<off_t>(offset));
+  } while (r < 0 && errno == EINTR);
+  return static_cast<long>(r);
+}
+
+long write_at(int fd, const void* buf, std::size_t len, std::int64_t offset) {
+  ssize_t r;
+  do {
+    r = ::pwrite(fd, buf, len, static_cast<off_t>(offset));
+  } while (r < 0 && errno == EINTR);
+  return static_cast<long>(r);
+}
 
 int dup_high(int fd) {
   int r = ::fcntl(fd, F_DUPFD_CLOEXEC, 10);

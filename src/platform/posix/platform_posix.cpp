@@ -234,7 +234,7 @@ bool isatty(int fd) { return ::isatty(fd) != 0; }
 
 void set_no_inherit(int fd) {
   int fl = ::fcntl(fd, F_GETFD);
-  if (fl >= 0) ::fcntl(fd, F_SETFD, fl | FD_CLOEXEC);
+  if (fl >= 0 && !(fl & FD_CLOEXEC)) ::fcntl(fd, F_SETFD, fl | FD_CLOEXEC);
 }
 
 bool getcwd(char* buf, std::size_t size) {

@@ -9,11 +9,29 @@
 #include <windows.h>
 
 #include <io.h>
+#include <stdio.h>
 #include <sys/stat.h>
 
 #include "platform/platform.h"
 
 namespace vek::plat {
+
+// The runtime has no positioned transfer: move, transfer, move back.
+long read_at(int fd, void* buf, std::size_t len, std::int64_t offset) {
+  const std::int64_t here = ::_lseeki64(fd, 0, SEEK_CUR);
+  if (here < 0 || ::_lseeki64(fd, offset, SEEK_SET) < 0) return -1;
+  const long r = ::_read(fd, buf, static_cast<unsigned>(len));
+  ::_lseeki64(fd, here, SEEK_SET);
+  return r;
+}
+
+long write_at(int fd, const void* buf, std::size_t len, std::int64_t offset) {
+  const std::int64_t here = ::_lseeki64(fd, 0, SEEK_CUR);
+  if (here < 0 || ::_lseeki64(fd, offset, SEEK_SET) < 0) return -1;
+  const long r = ::_write(fd, buf, static_cast<unsigned>(len));
+  ::_lseeki64(fd, here, SEEK_SET);
+  return r;
+}
 
 int dup_high(int fd) {
   // The runtime hands out the lowest free descriptor: take and give back
