@@ -209,10 +209,14 @@ int run_pipeline(const CommandRecord& cmd) {
       if (std::uncaught_exceptions() == 0) pipe_finish(pipe);
     }
   } finish{pipe};
+  bool after_bar = false;
   for (;;) {
     CollectResult res;
     int r = collect_command(cmd, &res);
+    // "cmd |" with nothing after it up to the end of the input.
+    if (r == kEndOfInput && after_bar) fatal_error(VEK_ERR(kErrSyntax), "(|& &) Kommando erwartet");
     if (r >= kEndOfInput || (r != '&' && r != '|')) return r;
+    after_bar = r == '|';
     int c = next_char();
     int kind = -1;
     bool last = false;
