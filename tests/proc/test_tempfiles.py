@@ -6,6 +6,8 @@ place of one of their names is never followed.
 Ends with "N passed, N failed"."""
 import concurrent.futures
 import os
+import resource
+import signal
 import subprocess
 import sys
 import tempfile
@@ -88,7 +90,26 @@ def case_links_are_not_followed(tmp):
     assert temp_files(tmp) == ["vek_tmpf.100", "vek_tmpf.101"], temp_files(tmp)
 
 
+def case_full_disk_while_writing_a_pipe_file(tmp):
+    # A file-size limit stands in for a full disk: the copy of the inner
+    # pipeline's output to pipe file B, behind the outer pipeline's data,
+    # cannot be written whole.
+    def limit():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))
+    big = "/bin/sh -c 'head -c 600000 /dev/zero'"
+    text = ("%s | /bin/cat - $(%s | /bin/cat >/dev/null; echo /dev/null) >/dev/null; echo not reached"
+            % (big, big))
+    p = subprocess.run([VEK, "-p", "-c", text], env=env_for(tmp), cwd=tmp, stdin=subprocess.DEVNULL,
+                       capture_output=True, preexec_fn=limit, timeout=20)
+    assert p.returncode == 1, (p.returncode, p.stderr)
+    assert p.stdout == b"", p.stdout
+    assert p.stderr == b"vek: Fehler bei Systemfunktion: 'write()'\r\n", p.stderr
+    assert temp_files(tmp) == [], temp_files(tmp)
+
+
 CASES = [
+    ("a full disk while writing a pipe file", case_full_disk_while_writing_a_pipe_file),
     ("no internal file left, whichever way a run ends", case_every_way_out),
     ("internal files are their owner's only whatever the mask", case_owner_only_whatever_the_mask),
     ("a link in the place of an internal file is not followed", case_links_are_not_followed),
