@@ -3,7 +3,6 @@
 #include "core/lists.h"
 
 #include <climits>
-#include <exception>
 
 #include "core/classes.h"
 #include "core/commands.h"
@@ -199,16 +198,30 @@ int run_list(const CommandRecord& cmd) {
   return r;
 }
 
+namespace {
+
+int run_stages(const CommandRecord& cmd, PipelineRun& pipe);
+
+}  // namespace
+
 int run_pipeline(const CommandRecord& cmd) {
   PipelineRun pipe;
-  // An abort unwinding through here leaves the pipe files to the reset
-  // of the abort path.
-  struct Finish {
-    PipelineRun& pipe;
-    ~Finish() noexcept(false) {
-      if (std::uncaught_exceptions() == 0) pipe_finish(pipe);
-    }
-  } finish{pipe};
+  int r;
+  try {
+    r = run_stages(cmd, pipe);
+  } catch (const GotoRestart&) {
+    // The label search goes on in this source: the pipe files go back.
+    // (An abort leaves them to the reset of the abort path.)
+    pipe_finish(pipe);
+    throw;
+  }
+  pipe_finish(pipe);
+  return r;
+}
+
+namespace {
+
+int run_stages(const CommandRecord& cmd, PipelineRun& pipe) {
   bool after_bar = false;
   for (;;) {
     CollectResult res;
@@ -253,6 +266,8 @@ int run_pipeline(const CommandRecord& cmd) {
     if (skip_flags == 0) pipe_next_stage(pipe);
   }
 }
+
+}  // namespace
 
 namespace {
 
