@@ -399,10 +399,14 @@ int bi_prints(int argc, char** argv) {
         f += 1 + count;
       }
       if (is_digit(*f)) {
-        // A width the decimal parser wraps to a negative number counts as
-        // no width, so that no text is lost.
-        const std::int32_t w = parse_decimal(f);
-        it.width = w >= 0 ? w : -1;
+        // A width that does not fit into 32 bits is refused rather than
+        // read as some other number.
+        std::int32_t w = 0;
+        if (!parse_decimal_checked(f, &w)) {
+          shell_error(VEK_ERR(kErrArguments), argv[1]);
+          return kErrArguments + 1;
+        }
+        it.width = w;
         while (is_digit(*f)) ++f;
       }
       if (*f == 'n') {

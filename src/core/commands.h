@@ -86,6 +86,7 @@ int plain_handler(const BuiltinCall& call) {
 // Attribute bits of executor builtins.
 inline constexpr unsigned kKeepStatus = 1;   // leaves $? as it is
 inline constexpr unsigned kFileOperand = 2;  // the first operand names a file to run
+inline constexpr unsigned kCountOperand = 4; // uses the numeric operand as a count
 
 struct CommandEntry {
   const char* name;

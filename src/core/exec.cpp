@@ -74,7 +74,15 @@ int run_executor_builtin(const CommandEntry& e, int argc, char** words, int end,
   }
   if (!(e.attributes & kKeepStatus)) last_status = 0;
   BuiltinCall call{argc, words, end, pos, 1};
-  if (argc > 1 && is_digit(words[1][0])) call.number = parse_decimal(words[1]);
+  if (argc > 1 && is_digit(words[1][0])) {
+    // A count that does not fit into 32 bits is refused rather than read
+    // as some other number.
+    if ((e.attributes & kCountOperand) && !parse_decimal_checked(words[1], &call.number)) {
+      shell_error(VEK_ERR(kErrArguments), words[1]);
+      return e.index;
+    }
+    call.number = parse_decimal(words[1]);
+  }
   int r = e.handler(call);
   return r != 0 ? r : e.index;
 }

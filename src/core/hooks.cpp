@@ -1,7 +1,7 @@
 // Constructs that plug into the scanner and the command-list loops.  The
-// command substitution is complete here; compound commands, arithmetic
-// and function definitions belong to their own layers and report "not
-// available" until those are built.
+// command substitution is complete here; compound commands and function
+// definitions belong to their own layers and report "not available" until
+// those are built.
 #include "core/hooks.h"
 
 #include <array>
@@ -33,10 +33,6 @@ int run_compound(int index, int /*idx*/, int /*pos*/) {
 
 int run_header(int index, int /*end*/, int /*start*/, int /*pos*/) {
   fatal_error(VEK_ERR(kErrUnavailable), command_name(kClassHeader, index));
-}
-
-int arithmetic_evaluate(const char* text) {
-  fatal_error(VEK_ERR(kErrUnavailable), text);
 }
 
 void define_label(const char* /*name*/) {

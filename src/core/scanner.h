@@ -102,10 +102,6 @@ class Scanner {
 
   void finish_group();
 
-  // Reads an arithmetic expression up to the matching "))" into the
-  // word buffer at `mark` (not part of any word).
-  void collect_arithmetic(int mark);
-
   void dollar();
 
   void substitution(int closing);
@@ -133,6 +129,10 @@ class Scanner {
   void expand_parameter();
 
   int read_name(std::array<char, 33>& name);
+
+  // After a name: a `[index]` that follows makes it an element name.
+  // Returns whether there was one.
+  bool read_subscript(std::array<char, 33>& name);
 
   const char* positional(int n);
 
@@ -162,6 +162,21 @@ class Scanner {
   void resolve_brace_value(BraceForm& f);
   void apply_brace_operator(const BraceForm& f);
   void close_indirection(int braces);
+
+  // Where the scanner stands in the word being built.
+  struct WordMark {
+    int idx, pos, word_start;
+    bool quoted, wildcard, fields;
+  };
+  WordMark mark_word() const { return {ws_.idx, ws_.pos, word_start_, quoted_, wildcard_, fields_}; }
+  void back_to(const WordMark& m) {
+    ws_.idx = m.idx;
+    ws_.pos = m.pos;
+    word_start_ = m.word_start;
+    quoted_ = m.quoted;
+    wildcard_ = m.wildcard;
+    fields_ = m.fields;
+  }
 
   // Scans the word of a ${name-word} form up to its '}'.  An unused word
   // is scanned in skip mode and dropped.

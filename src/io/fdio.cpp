@@ -30,6 +30,7 @@ long raw_write(int fd, const char* buf, long len) {
   int attempt = 0;
   while (done < len) {
     long r = plat::write(fd, buf + done, static_cast<std::size_t>(len - done));
+    if (r == plat::kBrokenPipe) end_on_broken_pipe();
     if (r < 0 || r > len - done) fatal_error(VEK_ERR(kErrSystem), "write()");
     done += r;
     if (done >= len) break;

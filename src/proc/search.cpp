@@ -17,7 +17,7 @@ namespace {
 constexpr std::size_t kListLimit = 508;
 
 bool is_separator(char c) {
-  for (const char* s = plat::list_separators(); *s; ++s)
+  for (const char* s = plat::defaults().list_separators; *s; ++s)
     if (*s == c) return true;
   return false;
 }
@@ -32,9 +32,6 @@ bool ends_with(const char* name, std::size_t n, const char* ext) {
   return true;
 }
 
-// Extensions tried after the bare name, in this order; lower case, as such
-// files are named on a file system that tells case apart.
-constexpr const char* kTried[] = {"", ".com", ".exe", ".bat", ".vek", ".cmd"};
 
 }  // namespace
 
@@ -123,7 +120,9 @@ const char* search_command(bool absolute, const char* name) {
     if (word[i] == '.') own_extension = true;
     else if (word[i] == '\\' || word[i] == ':') own_extension = false;
   }
-  const std::size_t tries = own_extension ? 1 : sizeof kTried / sizeof kTried[0];
+  // The bare name, then the platform's extensions in their order.
+  const auto& extensions = plat::defaults().extensions;
+  const std::size_t tries = own_extension ? 1 : 1 + sizeof extensions / sizeof extensions[0];
   bool has_dir = false;
   for (std::size_t i = 0; i < n; ++i)
     if (word[i] == '\\') has_dir = true;
@@ -131,8 +130,9 @@ const char* search_command(bool absolute, const char* name) {
   std::array<char, 512> candidate{};
   auto attempt = [&](const char* dir) {
     for (std::size_t t = 0; t < tries; ++t) {
-      if (dir != nullptr) concat_strings_n(static_cast<int>(candidate.size()), candidate.data(), {dir, "\\", word.data(), kTried[t]});
-      else concat_strings_n(static_cast<int>(candidate.size()), candidate.data(), {word.data(), kTried[t]});
+      const char* ext = t == 0 ? "" : extensions[t - 1];
+      if (dir != nullptr) concat_strings_n(static_cast<int>(candidate.size()), candidate.data(), {dir, "\\", word.data(), ext});
+      else concat_strings_n(static_cast<int>(candidate.size()), candidate.data(), {word.data(), ext});
       if (absolute) {
         make_absolute(result, candidate.data());
       } else {

@@ -229,6 +229,14 @@ void session_abort(int code) {
   throw ProcessExit{t};
 }
 
+void end_on_broken_pipe() {
+  if (!(abort_guards & kGuardCleanup)) {
+    abort_guards |= kGuardCleanup;
+    session_cleanup(CleanupMode::kExit);
+  }
+  throw ProcessExit{plat::broken_pipe_status()};
+}
+
 void diag_init() {
   abort_guards = 0;
   cleanup_done = false;

@@ -1,6 +1,8 @@
 // The character reader, refills, positions and prompts.
 #include "session/input.h"
 
+#include <cstring>
+
 #include "core/lists.h"
 #include "core/shell.h"
 #include "core/words.h"
@@ -40,7 +42,37 @@ long fill_from_string() {
   return n;
 }
 
+// Unreads the last m bytes of a refill where the source allows it.
+void give_back(long m) {
+  if (m <= 0) return;
+  if (input.string_text != nullptr) input.fill_position -= m;
+  else if (input.mode & kModeFile) plat::lseek(input.fd, -m, plat::kSeekCur);
+}
+
+// 0xFF marks the end of input inside the reader, so the byte cannot be
+// part of the text.  The bytes before it are delivered; reaching it is a
+// syntax error that names its line.  (Counting lines for a message only
+// stops there.)  Function bodies end in that byte on purpose.
+long stop_at_stray_ff(long n) {
+  const auto* hit = static_cast<const unsigned char*>(std::memchr(input.buf, 0xFF, static_cast<std::size_t>(n)));
+  if (hit == nullptr) return n;
+  const long keep = hit - input.buf;
+  give_back(n - keep);
+  if (quiet_refill) return keep;
+  if (keep > 0) {
+    input.stray_ff = true;
+    return keep;
+  }
+  report_stray_ff();
+}
+
 }  // namespace
+
+[[noreturn]] void report_stray_ff() {
+  input.stray_ff = false;
+  input.rp = input.end = input.buf;
+  fatal_error(VEK_ERR(kErrSyntax), "Zeichen 0xFF");
+}
 
 int console_mask() {
   return (plat::isatty(0) ? 4 : 0) + (plat::isatty(1) ? 2 : 0) + (plat::isatty(2) ? 1 : 0);
@@ -57,6 +89,7 @@ int fill_input() {
     }
     if (!opt('t') && !in_prompt) show_prompt(command_line_count != 0);
   }
+  if (input.stray_ff && !quiet_refill) report_stray_ff();
   long n;
   if (input.string_text != nullptr) {
     n = fill_from_string();
@@ -68,6 +101,7 @@ int fill_input() {
   }
   check_signal();
   if (n < 0) fatal_error(VEK_ERR(kErrSystem), "fill():read()");
+  if (n > 0 && !(input.mode & kModeBody)) n = stop_at_stray_ff(n);
   if (n == 0) {
     input.buf[0] = kEof;
     n = 1;

@@ -36,6 +36,7 @@ struct InputState {
   std::array<char, 64> label_work{};
   int fd = -1;
   bool position_unknown = true;
+  bool stray_ff = false;  // the text goes on with a byte 0xFF: report it at the next refill
   int read_limit = 0;
   int redirection_count = 0;
   int loop_depth = 0;
@@ -75,6 +76,8 @@ inline VarStore* current_local_store() { return &input.local_store; }
 
 // Delivers the next byte of the current source (0..255).
 int fill_input();
+// A byte 0xFF in the text: error 17 with the line it stands on.
+[[noreturn]] void report_stray_ff();
 inline int next_char() {
   if (input.rp < input.end) return *input.rp++;
   return fill_input();

@@ -158,15 +158,19 @@ int load_settings(SettingsSource source) {
     break;
   }
   if (temp_directory[0] == 0) {
-    plat::FileInfo tmp = plat::stat_path("\\tmp");
-    if (tmp.exists && tmp.is_dir) copy_truncated(temp_directory, "\\tmp");
+    // The system's temporary directory where it has one, else the current
+    // directory.
+    const char* system_temp = plat::defaults().temp_directory;
+    plat::FileInfo tmp;
+    if (system_temp != nullptr) tmp = plat::stat_path(system_temp);
+    if (tmp.exists && tmp.is_dir) copy_truncated(temp_directory, system_temp);
     else sys_getcwd(temp_directory.data(), static_cast<int>(temp_directory.size()));
   }
   path_normalize(temp_directory.data());
   const char* path = env_lookup("PATH");
-  build_search_list(command_search_list, path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin");
+  build_search_list(command_search_list, path != nullptr ? path : plat::defaults().search_path);
   const char* cdpath = env_lookup("CDPATH");
-  build_search_list(cd_search_list, cdpath != nullptr ? cdpath : ".:/");
+  build_search_list(cd_search_list, cdpath != nullptr ? cdpath : plat::defaults().cd_path);
   const char* home = env_lookup("HOME");
   copy_truncated(home_directory, home != nullptr ? home : "\\");
   path_normalize(home_directory.data());
@@ -197,9 +201,21 @@ void reset_interpreter() {
 
 namespace {
 
+// Holds the closed ones of descriptors 3..9 on the null device, so that a
+// user redirection always has something to save and restore.  A closed
+// 0, 1 or 2 stays closed: a write to it fails like any system call.
+void hold_descriptors() {
+  const int nul = plat::open("NUL", plat::kReadWrite | plat::kBinary);
+  if (nul < 0) return;
+  for (int fd = 3; fd <= 9; ++fd)
+    if (fd != nul && !plat::is_open(fd)) plat::dup2(nul, fd);
+  if (nul < 3 || nul > 9) plat::close(nul);
+}
+
 // Start-up steps up to the creation of the initial variables.
 void start_up(char* first_word) {
   reset_interpreter();
+  plat::init_process();
   session_cleanup(CleanupMode::kStartup);
   load_settings(SettingsSource::kEnvironment);
   // The interpreter's own full path, for scripts it runs itself: what the
@@ -209,16 +225,7 @@ void start_up(char* first_word) {
     copy_truncated(program_path, found != nullptr ? found : first_word != nullptr ? first_word : "vek", 259);
   }
 
-  // Fill descriptors 0..9 with the null device so that the interpreter's
-  // own files get 10 and above.
-  for (;;) {
-    int fd = plat::open("NUL", plat::kReadWrite | plat::kBinary);
-    if (fd < 0) break;
-    if (fd >= 10) {
-      plat::close(fd);
-      break;
-    }
-  }
+  hold_descriptors();
   open_temp_files();
   start_time = plat::time_now();
   special_init();

@@ -62,6 +62,11 @@ void shell_error(int code, const char* object = nullptr);
 // Acts on a recorded signal at a safe point (aborts if one is pending).
 void check_signal();
 
+// A write went into a pipe whose reader is gone: the interpreter ends
+// quietly through the exit clean-up, as a program that the pipe's end
+// stopped.
+[[noreturn]] void end_on_broken_pipe();
+
 // Non-local returns.  Each is caught where its recovery point is armed.
 struct TopLevelAbort {};             // back to the session loop / prompt
 struct ProcessExit { int status; };  // end the process after clean-up

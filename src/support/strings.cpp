@@ -149,6 +149,22 @@ std::int32_t parse_decimal(const char* s) {
   return static_cast<std::int32_t>(value);
 }
 
+bool parse_decimal_checked(const char* s, std::int32_t* value) {
+  std::size_t i = 0;
+  while (is_blank(byte_at(s, i))) ++i;
+  bool negative = false;
+  if (s[i] == '-' || s[i] == '+') negative = s[i++] == '-';
+  while (s[i] == '0') ++i;
+  std::uint64_t v = 0;
+  for (; is_digit(byte_at(s, i)); ++i) {
+    v = v * 10 + (byte_at(s, i) - '0');
+    if (v > 0x80000000u) return false;
+  }
+  if (!negative && v > 0x7FFFFFFFu) return false;
+  *value = parse_decimal(s);
+  return true;
+}
+
 int is_decimal_word(const char* s) {
   std::size_t i = 0;
   if (s[0] == '-' || s[0] == '+') ++i;
@@ -365,7 +381,8 @@ int str_compare(const char* a, const char* b) {
 int stat_on_drive(const char* path, plat::FileInfo& status) {
   const bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':';
   if (drive && (path[2] == 0 || (path[2] == '\\' && path[3] == 0))) {
-    status = plat::stat_path("\\");
+    const char root[] = {path[0], ':', '\\', 0};
+    status = plat::stat_path(root);
   } else {
     status = plat::stat_path(path);
   }

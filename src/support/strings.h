@@ -22,6 +22,10 @@ int concat_strings_n(int size, char* dst, std::initializer_list<const char*> sou
 
 // Decimal conversion; never reports an error (see the tests for the rules).
 std::int32_t parse_decimal(const char* s);
+// The same where the number serves as a width, count or limit: false
+// when its digits do not fit into 32 bits with their sign (where
+// parse_decimal would wrap), else true with the value in *value.
+bool parse_decimal_checked(const char* s, std::int32_t* value);
 // 0 when s is an optional sign and at most 10 significant digits; else the
 // first offending character, or 1 for an empty string or a lone sign.
 int is_decimal_word(const char* s);
@@ -52,10 +56,11 @@ int has_unescaped_pattern_char(const char* word);
 // Case-insensitive lookup in the process environment; value or null.
 const char* env_lookup(const char* name);
 
-// File status of a path.  A drive prefix ("X:") names the root of the one
-// file system here; a bare prefix ("X:" or "X:\\") is the root itself.  The
-// status's device field tells the file system the file is on.  Returns 0,
-// or -1 when the path has no status.
+// File status of a path.  A bare drive prefix ("X:" or "X:\\") is the root
+// of that drive (on POSIX, where a drive prefix names the root of the one
+// file system, the root itself).  The status's device field tells the drive
+// or file system the file is on.  Returns 0, or -1 when the path has no
+// status.
 int stat_on_drive(const char* path, plat::FileInfo& status);
 
 // Running 32-bit CRC of the crc builtin; null data resets the register.

@@ -89,6 +89,13 @@ SCENARIOS = [
         ("keys", ["echo $?", "Enter"]),
         ("expect", "\n18\n"),
     ]),
+    ("nesting past the limit returns to the prompt", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["echo " + "${x-" * 300 + "y" + "}" * 300, "Enter"]),
+        ("expect", "vek: Stack-Limit (Verschachtelung/Rekursion?!).\n"),
+        ("keys", ["echo still $?", "Enter"]),
+        ("expect", "still 29\n"),
+    ]),
     ("PS1 is a command", ["-p"], [
         ("expect", "1#  "),
         ("keys", ['PS1="print -nu2 MINE:"', "Enter"]),

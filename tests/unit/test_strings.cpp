@@ -182,3 +182,38 @@ TEST(StatOnDrive, DrivePrefixNamesTheRootAndDeviceIsTheFileSystem) {
 }
 
 }  // namespace
+
+namespace vek {
+namespace {
+
+// Widths and counts: a number that does not fit is refused instead of
+// wrapping to another one.
+TEST(Numbers, CheckedDecimalRefusesWhatDoesNotFit) {
+  struct Case {
+    const char* text;
+    bool fits;
+    std::int32_t value;
+  };
+  const Case cases[] = {
+      {"0", true, 0},
+      {"2147483647", true, 2147483647},
+      {"-2147483648", true, INT32_MIN},
+      {"000000000000042", true, 42},
+      {" +7x", true, 7},
+      {"2147483648", false, 0},
+      {"-2147483649", false, 0},
+      {"99999999999", false, 0},
+      {"4294967296", false, 0},
+      {"12345678901234567890123", false, 0},
+  };
+  for (const Case& c : cases) {
+    std::int32_t v = -1;
+    EXPECT_EQ(parse_decimal_checked(c.text, &v), c.fits) << c.text;
+    if (c.fits) {
+      EXPECT_EQ(v, c.value) << c.text;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vek

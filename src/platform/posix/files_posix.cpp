@@ -59,6 +59,4 @@ bool change_dir(const char* path) {
   return host_path(path, host, sizeof host) && ::chdir(host) == 0;
 }
 
-const char* list_separators() { return ":;"; }
-
 }  // namespace vek::plat

@@ -34,6 +34,17 @@ bool is_device(const char* p, const char* dev) {
 
 int pending_signal();
 
+const Defaults& defaults() {
+  static const Defaults d{"POSIX", "/usr/local/bin:/usr/bin:/bin", ".:/", "\\tmp", ":;",
+                          {".com", ".exe", ".bat", ".vek", ".cmd"}};
+  return d;
+}
+
+// The inherited file-creation mask stays: 0177 would leave every directory
+// created by vek or its children without search permission.  Text mode is
+// the descriptor table above, and the terminal keeps its settings.
+void init_process() {}
+
 namespace posix {
 
 namespace {
@@ -187,6 +198,12 @@ int open(const char* path, int flags) {
 }
 
 long read(int fd, void* buf, std::size_t len) {
+  // A signal recorded just before the read would not interrupt it: the
+  // read would wait for input first.
+  if (pending_signal() != 0) {
+    errno = EINTR;
+    return -1;
+  }
   if (posix::text_mode(fd)) return posix::text_read(fd, static_cast<unsigned char*>(buf), len);
   // A signal that was only recorded (or ignored) must not look like a read
   // error: read again unless the interpreter has a signal to act on.
@@ -203,6 +220,7 @@ long write(int fd, const void* buf, std::size_t len) {
   do {
     r = static_cast<long>(::write(fd, buf, len));
   } while (r < 0 && errno == EINTR);
+  if (r < 0 && errno == EPIPE) return kBrokenPipe;
   return r;
 }
 
@@ -229,6 +247,8 @@ int dup2(int from, int to) {
   if (r >= 0) posix::copy_text_mode(from, to);
   return r;
 }
+int dup_at_least(int fd, int lowest) { return ::fcntl(fd, F_DUPFD, lowest); }
+bool is_open(int fd) { return ::fcntl(fd, F_GETFD) >= 0; }
 int ftruncate(int fd, std::int64_t size) { return ::ftruncate(fd, static_cast<off_t>(size)); }
 bool isatty(int fd) { return ::isatty(fd) != 0; }
 
@@ -269,6 +289,17 @@ FileInfo stat_path(const char* path) {
   info.is_dir = S_ISDIR(st.st_mode);
   info.is_regular = S_ISREG(st.st_mode);
   info.is_char_device = S_ISCHR(st.st_mode);
+  // Attributes as the nearest equivalents: no owner write permission is
+  // read-only, a name beginning with "." is hidden, a regular file carries
+  // the archive mark.
+  if (!(st.st_mode & S_IWUSR)) info.attributes |= kAttrReadOnly;
+  if (info.is_dir) info.attributes |= kAttrDirectory;
+  if (info.is_regular) info.attributes |= kAttrArchive;
+  const char* base = host;
+  for (const char* p = host; *p; ++p)
+    if (*p == '/' && p[1] != 0) base = p + 1;
+  if (base[0] == '.' && base[1] != 0 && base[1] != '/' && !(base[1] == '.' && (base[2] == 0 || base[2] == '/')))
+    info.attributes |= kAttrHidden;
   info.executable = (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
   info.size = static_cast<std::int64_t>(st.st_size);
   info.mode = static_cast<unsigned>(st.st_mode & 07777);
@@ -314,9 +345,15 @@ int interp_number(int s) {
     case SIGSEGV: return 11;
     case SIGTERM: return 15;
     case SIGQUIT: return 21;
+    case SIGHUP: return 15;  // a hangup ends the session like a termination
     default: return s;
   }
 }
+
+// A write into a pipe without reader then fails with EPIPE, which the
+// interpreter acts on.  (A caught signal, unlike an ignored one, is back
+// to its default in every program the interpreter starts.)
+void on_broken_pipe(int) {}
 
 void on_signal(int s) {
   int n = interp_number(s);
@@ -362,13 +399,27 @@ void install_signal_handlers() {
   ::sigaction(SIGINT, &sa, nullptr);
   ::sigaction(SIGTERM, &sa, nullptr);
   ::sigaction(SIGQUIT, &sa, nullptr);
+  ::sigaction(SIGHUP, &sa, nullptr);
+  struct sigaction pa;
+  std::memset(&pa, 0, sizeof pa);
+  sigemptyset(&pa.sa_mask);
+  pa.sa_handler = on_broken_pipe;
+  ::sigaction(SIGPIPE, &pa, nullptr);
 #ifndef VEK_SANITIZE
+  // The fault handler runs on a stack of its own, so that it can report
+  // even when the fault is a stack overflow.
+  static char alt_stack[64 * 1024];
+  stack_t ss;
+  std::memset(&ss, 0, sizeof ss);
+  ss.ss_sp = alt_stack;
+  ss.ss_size = sizeof alt_stack;
+  ::sigaltstack(&ss, nullptr);
   // Under the sanitizers their own fault reports are more useful.
   struct sigaction fa;
   std::memset(&fa, 0, sizeof fa);
   sigemptyset(&fa.sa_mask);
   fa.sa_handler = on_fault;
-  fa.sa_flags = SA_RESETHAND;
+  fa.sa_flags = SA_RESETHAND | SA_ONSTACK;
   ::sigaction(SIGSEGV, &fa, nullptr);
   ::sigaction(SIGFPE, &fa, nullptr);
   ::sigaction(SIGILL, &fa, nullptr);
@@ -391,5 +442,7 @@ void clear_pending_signal() { g_pending = 0; }
 void set_ignore_termination(bool on) { g_ignore_term = on ? 1 : 0; }
 
 void exit_process(int status) { ::_exit(status); }
+
+int broken_pipe_status() { return 128 + SIGPIPE; }
 
 }  // namespace vek::plat

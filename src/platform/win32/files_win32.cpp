@@ -83,6 +83,4 @@ bool change_dir(const char* path) {
   return ::SetCurrentDirectoryA(host) != 0;
 }
 
-const char* list_separators() { return ";"; }
-
 }  // namespace vek::plat
