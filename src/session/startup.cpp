@@ -6,6 +6,7 @@
 #include "core/classes.h"
 #include "core/commands.h"
 #include "core/exec.h"
+#include "core/hooks.h"
 #include "core/lists.h"
 #include "core/nesting.h"
 #include "core/shell.h"
@@ -194,6 +195,7 @@ void reset_interpreter() {
   build_command_table();
   special_init();
   reset_redirections(ResetMode::kQuiet);
+  default_output_base = 10;
   function_offset.fill(0);
   function_length.fill(0);
   function_file_end = 0;
