@@ -50,8 +50,11 @@ int bi_system(const BuiltinCall& call) {
 // interpreter after the exit clean-up.
 int bi_exec(const BuiltinCall& call) {
   if (call.argc < 2) return 0;
+  // The executor found the program a moment ago; it may be gone since.
+  const char* found = search_command(true, call.argv[1]);
+  if (found == nullptr) fatal_error(VEK_ERR(kErrNotFound), call.argv[1]);
   std::array<char, 512> path{};
-  concat_strings_n(static_cast<int>(path.size()), path.data(), {search_command(true, call.argv[1])});
+  concat_strings_n(static_cast<int>(path.size()), path.data(), {found});
   if (file_test('X', path.data()) == 0) fatal_error(VEK_ERR(kErrNotExecutable), path.data());
   session_cleanup(CleanupMode::kBeforeExec);
   plat::exec_program(path.data(), call.argv + 1);
