@@ -78,12 +78,18 @@ int bi_dirname(const BuiltinCall& call);
 int bi_basename(const BuiltinCall& call);
 int bi_fullname(const BuiltinCall& call);
 
-// Directories: pwd.                                     dirs.cpp
+// Directories: pwd, cd and chdir.                      dirs.cpp
 int bi_pwd(const BuiltinCall& call);
+int bi_cd(int argc, char** argv);  // cd chdir
 
-// Other programs: the line for the system command interpreter.
-//                                                       process.cpp
+// Other programs and descriptors: the line for the system command
+// interpreter, system, exec, fork, wait, sane.          process.cpp
 int bi_system_line(const BuiltinCall& call);
+int bi_system(const BuiltinCall& call);
+int bi_exec(const BuiltinCall& call);
+int bi_fork(const BuiltinCall& call);
+int bi_wait(const BuiltinCall& call);
+int bi_sane(const BuiltinCall& call);
 
 // Arithmetic: let.                                      arith.cpp
 int bi_let(int argc, char** argv);
@@ -111,7 +117,6 @@ int bi_read(int argc, char** argv);
 int bi_readl(int argc, char** argv);
 int bi_seek(int argc, char** argv);
 int bi_catv(int argc, char** argv);
-int bi_cd(int argc, char** argv);  // cd chdir
 int bi_sum(int argc, char** argv);
 int bi_base(int argc, char** argv);
 int bi_list(int argc, char** argv);

@@ -34,7 +34,6 @@ int bi_read(int, char** argv) { return unavailable(argv); }
 int bi_readl(int, char** argv) { return unavailable(argv); }
 int bi_seek(int, char** argv) { return unavailable(argv); }
 int bi_catv(int, char** argv) { return unavailable(argv); }
-int bi_cd(int, char** argv) { return unavailable(argv); }
 int bi_sum(int, char** argv) { return unavailable(argv); }
 int bi_base(int, char** argv) { return unavailable(argv); }
 int bi_list(int, char** argv) { return unavailable(argv); }

@@ -10,6 +10,8 @@
 #include "core/shell.h"
 #include "core/words.h"
 #include "io/fdio.h"
+#include "proc/process.h"
+#include "proc/search.h"
 #include "proc/tempfiles.h"
 #include "session/diag.h"
 #include "session/input.h"
@@ -53,10 +55,12 @@ struct FunctionFilePosition {
 int run_executor_builtin(const CommandEntry& e, int argc, char** words, int end, int pos) {
   if (skip_flags != 0) return e.index;
   const char* found = nullptr;
-  if ((e.attributes & kFileOperand) && e.index != exec_ix::kExec) {
+  if (e.attributes & kFileOperand) {
+    // The file to run must be found; the builtin takes the path from the
+    // search result.  exec without a file does nothing.
     const char* file = argc > 1 ? words[1] : "";
     if (file[0] != 0) found = search_command(true, file);
-    if (found == nullptr) {
+    if (found == nullptr && (file[0] != 0 || e.index != exec_ix::kExec)) {
       shell_error(VEK_ERR(kErrNotFound), file);
       return e.index;
     }
@@ -74,6 +78,12 @@ int run_executor_builtin(const CommandEntry& e, int argc, char** words, int end,
   }
   int r = e.handler(call);
   return r != 0 ? r : e.index;
+}
+
+// Option h: a command found along PATH is remembered as a tracked alias
+// holding its path.
+void track_command(const char* word, const char* path) {
+  var_set(variable_scope(), word, VarValue::text(path), kAlias | kTracked);
 }
 
 }  // namespace
@@ -158,10 +168,11 @@ int execute_command(int kind, int end, int start, int pos) {
   }
   if (executor == nullptr) {
     if (skip_flags != 0) return 0;
-    // External programs are started by the process layer; until it is
-    // there no file can be found to run.
-    shell_error(VEK_ERR(kErrNotFound), word);
-    return 0;
+    // The slot after the words is free: an interpreter script's words
+    // move up by one.
+    auto track = opt('h') && !has_backslash(word) ? track_command : nullptr;
+    if (run_command_file(argc, words, kind == -9, track) == ExternalResult::kDone) return 0;
+    executor = &system_line_entry;
   }
   return run_executor_builtin(*executor, argc, words, end, pos);
 }

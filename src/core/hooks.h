@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+#include "proc/process.h"
+#include "proc/search.h"
+
 namespace vek {
 
 struct WordScan;
@@ -16,12 +19,13 @@ int run_compound(int index, int idx, int pos, int terminator);
 // Loop or case header (class 3) called when the header line ends.
 int run_header(int index, int end, int start, int pos, int terminator);
 
-// A single '|' between pipeline stages (c is the character after it).
-void pipeline_stage_begin(int c);
+// Applies one redirection text (operator and target); a temporary one
+// counts for the command being read.
+void apply_redirection(char* text, bool temporary);
 // Undoes the redirections of the command that just ran.
 void undo_redirections();
-// Applies one redirection text (operator and target).
-void apply_redirection(char* text, bool temporary);
+// The command had no command words: its redirections stay in force.
+void keep_redirections();
 
 // Receives the output of a command substitution for the word being
 // scanned.
@@ -40,8 +44,6 @@ void command_substitution_run(int closing, SubstitutionOutput& out, int start, i
 
 // Output base of integer variables that have none of their own.
 extern int default_output_base;
-// ( ... ): runs the collected group text in a child interpreter.
-void run_group(char* text);
 // ((...)) and $((...)): evaluates the expression that follows in the
 // input, up to and including its closing "))".  Returns false when an
 // error that continued abandoned it; otherwise the value and the output
@@ -53,13 +55,5 @@ bool arithmetic_evaluate(std::int32_t& value, int& base);
 void define_label(const char* name);
 // name() followed by the body.
 void define_function(const char* name);
-
-// Searches a command file (absolute: the result is a full path).  The
-// found path lives in one shared buffer until the next search; null when
-// nothing is found.
-const char* search_command(bool absolute, const char* name);
-// Starts an external program with the given words and waits for it
-// (unless no_wait); returns its exit status.
-int run_external(const char* program, char** words, bool no_wait);
 
 }  // namespace vek

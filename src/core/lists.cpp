@@ -12,6 +12,7 @@
 #include "core/shell.h"
 #include "core/words.h"
 #include "io/fdio.h"
+#include "proc/pipes.h"
 #include "proc/tempfiles.h"
 #include "session/diag.h"
 #include "session/input.h"
@@ -210,11 +211,38 @@ int run_list(const CommandRecord& cmd) {
   return r;
 }
 
+namespace {
+
+int run_stages(const CommandRecord& cmd, PipelineRun& pipe);
+
+}  // namespace
+
 int run_pipeline(const CommandRecord& cmd) {
+  PipelineRun pipe;
+  int r;
+  try {
+    r = run_stages(cmd, pipe);
+  } catch (const GotoRestart&) {
+    // The label search goes on in this source: the pipe files go back.
+    // (An abort leaves them to the reset of the abort path.)
+    pipe_finish(pipe);
+    throw;
+  }
+  pipe_finish(pipe);
+  return r;
+}
+
+namespace {
+
+int run_stages(const CommandRecord& cmd, PipelineRun& pipe) {
+  bool after_bar = false;
   for (;;) {
     CollectResult res;
     int r = collect_command(cmd, &res);
+    // "cmd |" with nothing after it up to the end of the input.
+    if (r == kEndOfInput && after_bar) fatal_error(VEK_ERR(kErrSyntax), "(|& &) Kommando erwartet");
     if (r >= kEndOfInput || (r != '&' && r != '|')) return r;
+    after_bar = r == '|';
     int c = next_char();
     int kind = -1;
     bool last = false;
@@ -231,20 +259,28 @@ int run_pipeline(const CommandRecord& cmd) {
         r = ';';
         last = true;
       } else if (skip_flags == 0) {
-        // Pipelines run through the pipe files, which the redirection
-        // layer manages.
-        pipeline_stage_begin(c);
+        pipe_stage_output(pipe, c);
       }
     }
     if (skip_flags == 0 && res.end > res.start) {
       if (!in_prompt) last_arg_count = res.end - res.start - 1;
       int x = execute_command(kind, res.end, res.start, res.pos);
       if (x >= 256) r = x;
+      // The stage's output goes back before its own redirections are
+      // undone: they were applied first.
+      pipe_stage_done(pipe);
       if (input.redirection_count > 0) undo_redirections();
+    } else if (input.redirection_count > 0) {
+      // Redirections without a command word stay in force.
+      pipe_stage_done(pipe);
+      keep_redirections();
     }
     if (last || r >= 256) return r;
+    if (skip_flags == 0) pipe_next_stage(pipe);
   }
 }
+
+}  // namespace
 
 namespace {
 
@@ -445,6 +481,7 @@ class Collector {
   int execute(int c) {
     int count = ws_.idx - cmd_.start;
     if (!in_prompt && count > 0) last_arg_count = count - 1;
+    if (skip_flags == 0 && count == 0 && input.redirection_count > 0) keep_redirections();
     if (skip_flags != 0 || count == 0) return c;
     command_ended_by_lf = (c == '\n');
     int x = execute_command(-1, ws_.idx, cmd_.start, ws_.pos);

@@ -188,6 +188,30 @@ SCENARIOS = [
         ("keys", ["exit -P 3", "Enter"]),
         ("expect", "bye"),
     ]),
+    ("an abandoned command's redirections are undone", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["echo lost >f 2>g <nosuchfile", "Enter"]),
+        # (the error message itself went to g, standard error then)
+        ("expect", "vek: Umlenkungsr"),
+        ("expect", "\n1#  "),
+        ("keys", ["echo back; /bin/cat g", "Enter"]),
+        ("expect", "back\nvek: "),
+        ("expect", "ffnen fehlgeschlagen bei Datei: 'nosuchfile'\n"),
+    ]),
+    ("a foreground program gets the interrupt", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["/bin/sleep 5", "Enter"]),
+        ("keys", ["C-c"]),
+        ("expect", "2#  "),
+        ("keys", ["echo status $?", "Enter"]),
+        ("expect", "status 130\n3#  "),
+    ]),
+    ("background ids are shown in an interactive session", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["/bin/true &", "Enter"]),
+        ("keys", ["wait; echo waited", "Enter"]),
+        ("expect", "waited"),
+    ]),
 ]
 
 
