@@ -38,17 +38,19 @@ int bi_pwd(const BuiltinCall& call);
 //                                                       process.cpp
 int bi_system_line(const BuiltinCall& call);
 
+// Byte filters: cat, wc, tee, rel, crc.               filters.cpp
+int bi_cat(int argc, char** argv);
+int bi_wc(int argc, char** argv);
+int bi_tee(int argc, char** argv);
+int bi_rel(int argc, char** argv);
+int bi_crc(int argc, char** argv);
+
 // Builtins whose layers are still to come.              unbuilt.cpp
 int bi_unavailable(const BuiltinCall& call);
 int bi_test(int argc, char** argv);  // [ [[ test
 int bi_let(int argc, char** argv);
 int bi_array(int argc, char** argv);
-int bi_cat(int argc, char** argv);
 int bi_line(int argc, char** argv);
-int bi_wc(int argc, char** argv);
-int bi_tee(int argc, char** argv);
-int bi_rel(int argc, char** argv);
-int bi_crc(int argc, char** argv);
 int bi_tr(int argc, char** argv);
 int bi_cut(int argc, char** argv);
 int bi_grep(int argc, char** argv);

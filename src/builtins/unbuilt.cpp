@@ -22,12 +22,7 @@ int bi_unavailable(const BuiltinCall& call) {
 int bi_test(int, char** argv) { return unavailable(argv); }
 int bi_let(int, char** argv) { return unavailable(argv); }
 int bi_array(int, char** argv) { return unavailable(argv); }
-int bi_cat(int, char** argv) { return unavailable(argv); }
 int bi_line(int, char** argv) { return unavailable(argv); }
-int bi_wc(int, char** argv) { return unavailable(argv); }
-int bi_tee(int, char** argv) { return unavailable(argv); }
-int bi_rel(int, char** argv) { return unavailable(argv); }
-int bi_crc(int, char** argv) { return unavailable(argv); }
 int bi_tr(int, char** argv) { return unavailable(argv); }
 int bi_cut(int, char** argv) { return unavailable(argv); }
 int bi_grep(int, char** argv) { return unavailable(argv); }

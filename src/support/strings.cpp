@@ -60,26 +60,27 @@ constexpr std::uint32_t kCrcStart = 0xC704DA7Bu;
 constexpr std::uint32_t kCrcPolynomial = 0x04C11DB7u;
 
 // The register is shifted left (top bit out) while the bytes are fed from
-// their lowest bit up.  Feeding byte b that way equals feeding its
-// bit-reversed value top bit first, which the usual byte table handles.
-constexpr auto kCrcTable = [] {
-  std::array<std::uint32_t, 256> t{};
-  for (std::uint32_t i = 0; i < 256; ++i) {
-    std::uint32_t r = i << 24;
-    for (int k = 0; k < 8; ++k) r = (r & 0x80000000u) ? (r << 1) ^ kCrcPolynomial : r << 1;
-    t[i] = r;
-  }
-  return t;
-}();
+// their lowest bit up.  Mirrored bit for bit, that is the register shifted
+// right with the mirrored polynomial and the bytes fed as they are, which
+// tables handle eight bytes at a time: table k gives the effect of one
+// byte followed by k zero bytes.
+constexpr std::uint32_t mirror32(std::uint32_t v) {
+  std::uint32_t r = 0;
+  for (int k = 0; k < 32; ++k)
+    if (v & (1u << k)) r |= 0x80000000u >> k;
+  return r;
+}
 
-constexpr auto kBitReversed = [] {
-  std::array<unsigned char, 256> t{};
-  for (unsigned i = 0; i < 256; ++i) {
-    unsigned r = 0;
-    for (int k = 0; k < 8; ++k)
-      if (i & (1u << k)) r |= 0x80u >> k;
-    t[i] = static_cast<unsigned char>(r);
+constexpr auto kCrcTables = [] {
+  std::array<std::array<std::uint32_t, 256>, 8> t{};
+  const std::uint32_t poly = mirror32(kCrcPolynomial);
+  for (std::uint32_t i = 0; i < 256; ++i) {
+    std::uint32_t r = i;
+    for (int k = 0; k < 8; ++k) r = (r & 1u) ? (r >> 1) ^ poly : r >> 1;
+    t[0][i] = r;
   }
+  for (std::size_t k = 1; k < 8; ++k)
+    for (std::size_t i = 0; i < 256; ++i) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFFu];
   return t;
 }();
 
@@ -365,9 +366,20 @@ const char* env_lookup(const char* name) {
 std::uint32_t crc_update(const void* data, std::size_t len) {
   if (data == nullptr) return crc_register = kCrcStart;
   const auto* p = static_cast<const unsigned char*>(data);
-  std::uint32_t r = crc_register;
-  for (std::size_t k = 0; k < len; ++k) r = (r << 8) ^ kCrcTable[(r >> 24) ^ kBitReversed[p[k]]];
-  return crc_register = r;
+  const auto& t = kCrcTables;
+  std::uint32_t r = mirror32(crc_register);
+  auto word = [](const unsigned char* q) {
+    return static_cast<std::uint32_t>(q[0]) | static_cast<std::uint32_t>(q[1]) << 8 |
+           static_cast<std::uint32_t>(q[2]) << 16 | static_cast<std::uint32_t>(q[3]) << 24;
+  };
+  for (; len >= 8; len -= 8, p += 8) {
+    const std::uint32_t a = r ^ word(p);
+    const std::uint32_t b = word(p + 4);
+    r = t[7][a & 0xFFu] ^ t[6][(a >> 8) & 0xFFu] ^ t[5][(a >> 16) & 0xFFu] ^ t[4][a >> 24] ^
+        t[3][b & 0xFFu] ^ t[2][(b >> 8) & 0xFFu] ^ t[1][(b >> 16) & 0xFFu] ^ t[0][b >> 24];
+  }
+  for (; len > 0; --len, ++p) r = (r >> 8) ^ t[0][(r ^ *p) & 0xFFu];
+  return crc_register = mirror32(r);
 }
 
 // ---------------------------------------------------------------- bytes
