@@ -44,6 +44,9 @@ int bi_wc(int argc, char** argv);
 int bi_tee(int argc, char** argv);
 int bi_rel(int argc, char** argv);
 int bi_crc(int argc, char** argv);
+// tr and cut.                                           filters_tr_cut.cpp
+int bi_tr(int argc, char** argv);
+int bi_cut(int argc, char** argv);
 
 // Builtins whose layers are still to come.              unbuilt.cpp
 int bi_unavailable(const BuiltinCall& call);
@@ -51,8 +54,6 @@ int bi_test(int argc, char** argv);  // [ [[ test
 int bi_let(int argc, char** argv);
 int bi_array(int argc, char** argv);
 int bi_line(int argc, char** argv);
-int bi_tr(int argc, char** argv);
-int bi_cut(int argc, char** argv);
 int bi_grep(int argc, char** argv);
 int bi_expr(int argc, char** argv);
 int bi_read(int argc, char** argv);

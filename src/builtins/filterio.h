@@ -45,6 +45,7 @@ class FilterInput {
   // As read_quiet.
   long read(char* buf, long len, bool* failed = nullptr);
   int fd() const { return fd_; }
+  bool text() const { return text_; }
 
  private:
   int fd_ = -1;

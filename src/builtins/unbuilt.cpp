@@ -23,8 +23,6 @@ int bi_test(int, char** argv) { return unavailable(argv); }
 int bi_let(int, char** argv) { return unavailable(argv); }
 int bi_array(int, char** argv) { return unavailable(argv); }
 int bi_line(int, char** argv) { return unavailable(argv); }
-int bi_tr(int, char** argv) { return unavailable(argv); }
-int bi_cut(int, char** argv) { return unavailable(argv); }
 int bi_grep(int, char** argv) { return unavailable(argv); }
 int bi_expr(int, char** argv) { return unavailable(argv); }
 int bi_read(int, char** argv) { return unavailable(argv); }
