@@ -47,6 +47,9 @@ int bi_crc(int argc, char** argv);
 // tr and cut.                                           filters_tr_cut.cpp
 int bi_tr(int argc, char** argv);
 int bi_cut(int argc, char** argv);
+// sum and base.                                         filters_sum_base.cpp
+int bi_sum(int argc, char** argv);
+int bi_base(int argc, char** argv);
 
 // Builtins whose layers are still to come.              unbuilt.cpp
 int bi_unavailable(const BuiltinCall& call);
@@ -61,8 +64,6 @@ int bi_readl(int argc, char** argv);
 int bi_seek(int argc, char** argv);
 int bi_catv(int argc, char** argv);
 int bi_cd(int argc, char** argv);  // cd chdir
-int bi_sum(int argc, char** argv);
-int bi_base(int argc, char** argv);
 int bi_list(int argc, char** argv);
 int bi_move(int argc, char** argv);
 int bi_remove(int argc, char** argv);

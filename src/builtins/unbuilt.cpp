@@ -30,8 +30,6 @@ int bi_readl(int, char** argv) { return unavailable(argv); }
 int bi_seek(int, char** argv) { return unavailable(argv); }
 int bi_catv(int, char** argv) { return unavailable(argv); }
 int bi_cd(int, char** argv) { return unavailable(argv); }
-int bi_sum(int, char** argv) { return unavailable(argv); }
-int bi_base(int, char** argv) { return unavailable(argv); }
 int bi_list(int, char** argv) { return unavailable(argv); }
 int bi_move(int, char** argv) { return unavailable(argv); }
 int bi_remove(int, char** argv) { return unavailable(argv); }
