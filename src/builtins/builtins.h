@@ -51,6 +51,9 @@ int bi_cut(int argc, char** argv);
 int bi_sum(int argc, char** argv);
 int bi_base(int argc, char** argv);
 
+// Sorting lines: sortl.                                sortl.cpp
+int bi_sortl(int argc, char** argv);
+
 // Builtins whose layers are still to come.              unbuilt.cpp
 int bi_unavailable(const BuiltinCall& call);
 int bi_test(int argc, char** argv);  // [ [[ test
@@ -73,6 +76,5 @@ int bi_fstat(int argc, char** argv);
 int bi_ctime(int argc, char** argv);
 int bi_systime(int argc, char** argv);
 int bi_mktemp(int argc, char** argv);
-int bi_sortl(int argc, char** argv);
 
 }  // namespace vek

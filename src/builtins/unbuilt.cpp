@@ -39,6 +39,5 @@ int bi_fstat(int, char** argv) { return unavailable(argv); }
 int bi_ctime(int, char** argv) { return unavailable(argv); }
 int bi_systime(int, char** argv) { return unavailable(argv); }
 int bi_mktemp(int, char** argv) { return unavailable(argv); }
-int bi_sortl(int, char** argv) { return unavailable(argv); }
 
 }  // namespace vek
