@@ -1,10 +1,18 @@
 #include "builtins/filterio.h"
 
+#include <array>
+
 #include "platform/platform.h"
 #include "support/errors.h"
 #include "support/strings.h"
 
 namespace vek {
+
+namespace {
+std::array<char, kFilterBlock> shared_block;
+}  // namespace
+
+char* filter_block() { return shared_block.data(); }
 
 int open_operand(char* path) {
   path_normalize(path);

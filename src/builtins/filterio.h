@@ -13,6 +13,12 @@
 
 namespace vek {
 
+// The filters read and write plain copies in blocks of this size (large
+// blocks keep the number of system calls per megabyte low).  The one
+// block they share is filter_block(): no filter runs inside another.
+inline constexpr std::size_t kFilterBlock = 65536;
+char* filter_block();
+
 // Opens a file operand for reading; -1 when it cannot be opened (nothing
 // is reported: each filter decides what that means).  The path is
 // normalised in place, as for every open.

@@ -101,19 +101,17 @@ using namespace filters;
 
 namespace {
 
+// Output block of the visible form.
 constexpr std::size_t kCatBlock = 4096;
-constexpr std::size_t kBlock = 8192;
-
-// One input block shared by the filters in this file (they do not nest).
-std::array<char, kBlock> in_block;
 
 // ---------------------------------------------------------------- cat
 
 void cat_plain(FilterInput& in) {
+  char* block = filter_block();
   for (;;) {
-    const long n = in.read(in_block.data(), static_cast<long>(kCatBlock));
+    const long n = in.read(block, static_cast<long>(kFilterBlock));
     if (n <= 0) break;
-    sys_write(1, in_block.data(), n);
+    sys_write(1, block, n);
   }
 }
 
@@ -129,11 +127,12 @@ struct VisibleTable {
 
 void cat_visible_copy(FilterInput& in, const VisibleTable& vis) {
   BlockOut<kCatBlock> out(1);
+  char* block = filter_block();
   for (;;) {
-    const long n = in.read(in_block.data(), static_cast<long>(kCatBlock));
+    const long n = in.read(block, static_cast<long>(kCatBlock));
     if (n <= 0) break;
     for (long i = 0; i < n; ++i) {
-      const unsigned char b = static_cast<unsigned char>(in_block[static_cast<std::size_t>(i)]);
+      const unsigned char b = static_cast<unsigned char>(block[i]);
       out.put(vis.text[b].data(), vis.len[b]);
     }
   }
@@ -249,10 +248,11 @@ int bi_wc(int argc, char** argv) {
   };
   auto count = [&](FilterInput& in) {
     WcCounter counter(ifs_table);
+    char* block = filter_block();
     for (;;) {
-      const long n = in.read(in_block.data(), static_cast<long>(in_block.size()));
+      const long n = in.read(block, static_cast<long>(kFilterBlock));
       if (n <= 0) break;
-      counter.feed(in_block.data(), static_cast<std::size_t>(n));
+      counter.feed(block, static_cast<std::size_t>(n));
     }
     return counter.finish();
   };
@@ -298,13 +298,14 @@ int bi_tee(int argc, char** argv) {
     }
   } closer{fd};
 
+  char* block = filter_block();
   for (;;) {
-    const long n = read_quiet(0, in_block.data(), static_cast<long>(in_block.size()));
+    const long n = read_quiet(0, block, static_cast<long>(kFilterBlock));
     if (n <= 0) break;
-    sys_write(1, in_block.data(), n);
+    sys_write(1, block, n);
     if (fd < 0) continue;
-    if (text) text_mode_write(fd, in_block.data(), n);
-    else sys_write(fd, in_block.data(), n);
+    if (text) text_mode_write(fd, block, n);
+    else sys_write(fd, block, n);
   }
   return fd >= 0 ? 0 : 1;
 }
@@ -320,6 +321,7 @@ int bi_rel(int argc, char** argv) {
   // rel reads descriptor 0 by itself: data that the shared line reader
   // holds from an earlier read is dropped first.
   read_line_buffered(-1, nullptr, -1);
+  char* block = filter_block();
   std::size_t pos = 0, end = 0;
   BlockOut<kLine> out(1);
   bool at_end = false;
@@ -328,7 +330,7 @@ int bi_rel(int argc, char** argv) {
     std::size_t n = 0;
     for (;;) {
       if (pos == end) {
-        const long r = read_quiet(0, in_block.data(), static_cast<long>(kLine), &failed);
+        const long r = read_quiet(0, block, static_cast<long>(kLine), &failed);
         if (r <= 0) {
           at_end = true;
           break;
@@ -336,7 +338,7 @@ int bi_rel(int argc, char** argv) {
         pos = 0;
         end = static_cast<std::size_t>(r);
       }
-      const char c = in_block[pos++];
+      const char c = block[pos++];
       line[n++] = c;
       if (c == '\n' || n == kLine) break;
     }
@@ -362,14 +364,15 @@ int bi_crc(int argc, char** argv) {
     crc_update(nullptr, 0);
     std::uint32_t r = 0;
     bool data = false;
+    char* block = filter_block();
     for (;;) {
-      long n = in.read(in_block.data(), static_cast<long>(in_block.size()));
+      long n = in.read(block, static_cast<long>(kFilterBlock));
       if (n <= 0) break;
       // Typed lines: the line end is no part of the data.
       if (console)
-        while (n > 0 && in_block[static_cast<std::size_t>(n - 1)] == '\n') --n;
+        while (n > 0 && block[n - 1] == '\n') --n;
       if (n == 0) continue;
-      r = crc_update(in_block.data(), static_cast<std::size_t>(n));
+      r = crc_update(block, static_cast<std::size_t>(n));
       data = true;
     }
     // No data at all gives the final value of a clear register.

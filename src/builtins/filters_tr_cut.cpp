@@ -148,10 +148,9 @@ using namespace filters;
 
 namespace {
 
-constexpr std::size_t kTrBlock = 4096;
-constexpr std::size_t kCutBlock = 8192;
-
-std::array<char, kCutBlock> in_block;
+// Output blocks.
+constexpr std::size_t kTrOut = 8192;
+using CutOut = BlockOut<16384>;
 
 // ---------------------------------------------------------------- cut
 
@@ -175,14 +174,15 @@ class Selection {
   int cur_ = 0;
 };
 
-void cut_columns(FilterInput& in, const CutList& list, BlockOut<4096>& out) {
+void cut_columns(FilterInput& in, const CutList& list, CutOut& out) {
   Selection sel(list);
   std::int32_t pos = 0;
+  char* block = filter_block();
   for (;;) {
-    const long n = in.read(in_block.data(), static_cast<long>(in_block.size()));
+    const long n = in.read(block, static_cast<long>(kFilterBlock));
     if (n <= 0) break;
     for (long i = 0; i < n; ++i) {
-      const char c = in_block[static_cast<std::size_t>(i)];
+      const char c = block[i];
       if (c == '\n') {
         out.put(c);
         pos = 0;
@@ -204,7 +204,7 @@ class FieldCutter {
   enum : unsigned char { kPlain = 0, kDelim = 1, kLineEnd = 2, kCr = 3 };
 
   FieldCutter(const CutList& list, std::string_view delims, bool suppress, FilterInput& in,
-              BlockOut<4096>& out)
+              CutOut& out)
       : sel_(list), suppress_(suppress), multi_(delims.size() > 1), joiner_(delims[0]), in_(in),
         out_(out) {
     cls_.fill(kPlain);
@@ -220,10 +220,11 @@ class FieldCutter {
   }
 
   void run() {
+    char* block = filter_block();
     for (;;) {
-      const long n = in_.read(in_block.data(), static_cast<long>(in_block.size()));
+      const long n = in_.read(block, static_cast<long>(kFilterBlock));
       if (n <= 0) break;
-      feed(in_block.data(), static_cast<std::size_t>(n));
+      feed(block, static_cast<std::size_t>(n));
       if (base_ >= 0) base_ += n;
     }
     finish();
@@ -374,7 +375,7 @@ class FieldCutter {
   bool multi_;
   char joiner_;
   FilterInput& in_;
-  BlockOut<4096>& out_;
+  CutOut& out_;
   std::array<unsigned char, 256> cls_;
   bool record_ = false;
   std::int64_t base_ = -1;        // input offset of the block being fed
@@ -439,26 +440,23 @@ int bi_tr(int argc, char** argv) {
   if (squeeze)
     for (std::size_t i = 0; i < common; ++i) squeezed[s2.bytes[i]] = true;
 
-  std::array<char, kTrBlock> buf;
+  char* buf = filter_block();
   if (!del && !squeeze) {
     for (;;) {
-      const long n = read_quiet(0, buf.data(), static_cast<long>(buf.size()));
+      const long n = read_quiet(0, buf, static_cast<long>(kFilterBlock));
       if (n <= 0) break;
-      for (long i = 0; i < n; ++i) {
-        auto& c = buf[static_cast<std::size_t>(i)];
-        c = static_cast<char>(map[static_cast<unsigned char>(c)]);
-      }
-      sys_write(1, buf.data(), n);
+      for (long i = 0; i < n; ++i) buf[i] = static_cast<char>(map[static_cast<unsigned char>(buf[i])]);
+      sys_write(1, buf, n);
     }
     return 0;
   }
-  BlockOut<kTrBlock> out(1);
+  BlockOut<kTrOut> out(1);
   int last = -1;
   for (;;) {
-    const long n = read_quiet(0, buf.data(), static_cast<long>(buf.size()));
+    const long n = read_quiet(0, buf, static_cast<long>(kFilterBlock));
     if (n <= 0) break;
     for (long i = 0; i < n; ++i) {
-      const unsigned char b = static_cast<unsigned char>(buf[static_cast<std::size_t>(i)]);
+      const unsigned char b = static_cast<unsigned char>(buf[i]);
       if (drop[b]) continue;
       const unsigned char o = map[b];
       if (squeezed[o] && o == last) continue;
@@ -488,7 +486,7 @@ int bi_cut(int argc, char** argv) {
       case 'l': {
         CutList list;
         if (cut_parse_list(w + 1, list) != CutParse::kOk) cut_bad_options();
-        BlockOut<4096> out(1);
+        BlockOut<256> out(1);
         for (int n = 0; n < list.count; ++n) {
           char piece[32];
           const int len = format_buf(piece, "%s%d-%d", n == 0 ? "" : ",", list.ranges[static_cast<std::size_t>(n)].from,
@@ -523,7 +521,7 @@ int bi_cut(int argc, char** argv) {
   if (cut_parse_list(list_text, list) != CutParse::kOk) cut_bad_options();
   if (!delims_given) delims = "\t";
 
-  BlockOut<4096> out(1);
+  CutOut out(1);
   auto cut_one = [&](FilterInput& in) {
     if (chars) {
       cut_columns(in, list, out);
