@@ -344,9 +344,14 @@ int bi_rel(int argc, char** argv) {
     }
     if (n == 0) break;
     if (any && same_bytes(line.data(), n, last.data(), last_len)) continue;
+    // The words name lines by their text: without LF or CR LF.
+    std::size_t text = n;
+    if (text > 0 && line[text - 1] == '\n') {
+      --text;
+      if (text > 0 && line[text - 1] == '\r') --text;
+    }
     bool listed = false;
-    for (int k = 1; k < argc && !listed; ++k)
-      listed = same_bytes(line.data(), n - 1, argv[k], str_len(argv[k]));
+    for (int k = 1; k < argc && !listed; ++k) listed = same_bytes(line.data(), text, argv[k], str_len(argv[k]));
     if (listed) continue;
     out.put(line.data(), n);
     std::copy_n(line.data(), n, last.data());

@@ -354,8 +354,15 @@ class FieldCutter {
       } else if (c == kDelim) {
         last_cr_ = false;
         delimiter_seen(base_ >= 0 ? base_ + static_cast<std::int64_t>(i) : -1);
-        if (multi_) in_field_ = false;
-        else begin_field();
+        if (multi_) {
+          in_field_ = false;
+        } else {
+          // A line of the record ends with its LF: the next field opens
+          // only with what follows, so a final LF adds no empty field.
+          if (!in_field_) begin_field();
+          if (record_ && b == '\n') in_field_ = false;
+          else begin_field();
+        }
       } else {
         end_line(true);
         if (base_ >= 0) line_start_ = base_ + static_cast<std::int64_t>(i) + 1;
