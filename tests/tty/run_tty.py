@@ -142,6 +142,12 @@ SCENARIOS = [
     ("standard input not a console with -i", ["-p", "-i", "</dev/null"], [
         ("expect", "-i: input not_a_tty"),
     ]),
+    ("crc leaves out the line ends of typed lines; sortl does not read the console",
+     ["-p", "-c", "'crc; sortl; echo done $?'"], [
+        ("keys", ["abc", "Enter"]),
+        ("keys", ["C-d"]),
+        ("expect", "abc\n2088143208\ndone 0"),
+    ]),
 ]
 
 

@@ -259,6 +259,34 @@ TEST_F(Filters, CutHoldsALongFirstFieldUntilItsDelimiter) {
   }
 }
 
+TEST_F(Filters, CutCannotHoldALongFirstFieldFromAPipe) {
+  // A pipe cannot be read again: a first field over the hold is refused,
+  // a shorter one is handled.
+  for (std::size_t n : {100u, 9000u}) {
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    const std::string data = std::string(n, 'x') + ":y\n";
+    ASSERT_EQ(write(p[1], data.data(), data.size()), static_cast<ssize_t>(data.size()));
+    close(p[1]);
+    const int saved = dup(0);
+    dup2(p[0], 0);
+    close(p[0]);
+    Capture out(1);
+    Capture err(2);
+    last_status = 0;
+    if (n < 8192) {
+      EXPECT_EQ(call(bi_cut, {"cut", "-s", "-f1", "-d:"}), 0);
+      EXPECT_EQ(out.text(), std::string(n, 'x') + "\n");
+    } else {
+      EXPECT_THROW(call(bi_cut, {"cut", "-s", "-f1", "-d:"}), ProcessExit);
+      EXPECT_EQ(last_status, (kErrLimit + 1) | 16);
+      EXPECT_NE(err.text().find("Limit erreicht: 'cut: Zeile'"), std::string::npos);
+    }
+    dup2(saved, 0);
+    close(saved);
+  }
+}
+
 TEST_F(Filters, CutFieldsAndColumns) {
   TempFile f("a:b:c\nx\n1::3\r\n:lead\n");
   EXPECT_EQ(run(bi_cut, {"cut", "-f2", "-d:", f.path()}), "b\n\n\r\nlead\n");

@@ -244,6 +244,24 @@ TEST_F(Sortl, SeveralInputsInPlaceAndMissingFiles) {
   EXPECT_EQ(a.read(), "b\r\nc\r\nd\r\n");
 }
 
+TEST_F(Sortl, InputOfUnknownSize) {
+  // A pipe tells no size: the text grows as it is read.
+  std::string text, expect;
+  for (int i = 0; i < 6000; ++i) text += std::to_string((i * 37) % 6000) + "\n";
+  for (int i = 0; i < 6000; ++i) expect += std::to_string(i) + "\n";
+  int p[2];
+  ASSERT_EQ(pipe(p), 0);
+  ASSERT_LT(text.size(), 60000u);  // fits into the pipe at once
+  ASSERT_EQ(write(p[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  close(p[1]);
+  const int saved = dup(0);
+  dup2(p[0], 0);
+  close(p[0]);
+  EXPECT_TRUE(sortl_out({"sortl", "-f1n"}) == expect);
+  dup2(saved, 0);
+  close(saved);
+}
+
 TEST_F(Sortl, LimitsAndMemory) {
   Capture err(2);
   TempFile big(std::string(8191, 'x') + "\n" + std::string(8191, 'y'));
