@@ -320,6 +320,8 @@ template <typename Cmp>
 void sort_refs(Memory::Ref* a, std::size_t n, Cmp& cmp, int depth) {
   auto less = [&cmp](const Memory::Ref& x, const Memory::Ref& y) { return cmp(x, y) < 0; };
   while (n > 16) {
+    // A long sort is a safe point for signals now and then.
+    if (n > 65536) check_signal();
     if (depth-- <= 0) {
       std::make_heap(a, a + n, less);
       std::sort_heap(a, a + n, less);
