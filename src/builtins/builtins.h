@@ -38,6 +38,11 @@ int bi_pwd(const BuiltinCall& call);
 //                                                       process.cpp
 int bi_system_line(const BuiltinCall& call);
 
+// Regular expressions: line selection and matching with
+// substitution (helpers in search.h).           grep.cpp, expr.cpp
+int bi_grep(int argc, char** argv);
+int bi_expr(int argc, char** argv);
+
 // Builtins whose layers are still to come.              unbuilt.cpp
 int bi_unavailable(const BuiltinCall& call);
 int bi_test(int argc, char** argv);  // [ [[ test
@@ -51,8 +56,6 @@ int bi_rel(int argc, char** argv);
 int bi_crc(int argc, char** argv);
 int bi_tr(int argc, char** argv);
 int bi_cut(int argc, char** argv);
-int bi_grep(int argc, char** argv);
-int bi_expr(int argc, char** argv);
 int bi_read(int argc, char** argv);
 int bi_readl(int argc, char** argv);
 int bi_seek(int argc, char** argv);
