@@ -4,6 +4,7 @@
 // are declared in builtins.h.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -50,5 +51,107 @@ SubstStatus expr_substitute(Regex& rx, const SubstJob& job, char* out, std::size
                             std::size_t* length);
 
 // ---------------------------------------------------------------- grep
+
+// A line is read in pieces: each ends after a line feed or after this many
+// bytes.  Each piece counts as one line; of a longer piece only the first
+// kGrepLineCut bytes are matched and written.
+inline constexpr std::size_t kGrepPieceMax = 8191;
+inline constexpr std::size_t kGrepLineCut = 4095;
+
+struct GrepOptions {
+  bool count = false;      // c: the number of selected lines per file
+  bool no_names = false;   // h: never a file name before a line
+  bool names = false;      // l: the names of files with a selected line
+  bool numbers = false;    // n: the line number before a line
+  bool silent = false;     // s: skip files that cannot be opened
+  bool invert = false;     // v: select the lines that do not match
+  bool fold = false;       // i, y: ignore the case of ASCII letters
+  bool fixed = false;      // F: the pattern is a fixed string (x implies it)
+  bool exact = false;      // x: the line is the pattern
+  bool within = false;     // S: with F, the line occurs within the pattern
+  bool last = false;       // L: only the last selected line of each file
+  bool quiet = false;      // 1, q: write nothing
+  std::int32_t max = -1;   // m: selected lines per file, -1 unlimited
+};
+
+// Reads the leading option words of argv[1..argc); returns the index of
+// the pattern argument, or argc when there is none.
+int parse_grep_options(int argc, char** argv, GrepOptions& opts);
+
+// End of the piece at the start of `data` (an offset into it), or
+// std::string_view::npos when the piece may go on beyond `data` (no line
+// feed in it, fewer than kGrepPieceMax bytes, and more input may follow).
+std::size_t grep_piece_end(std::string_view data, bool at_end);
+
+// The line without a final LF or CR LF.
+std::string_view without_line_end(std::string_view line);
+
+// The tests of a fixed-string pattern against a piece (cut as matched).
+enum class FixedTest {
+  kContains,  // F: the piece contains the pattern
+  kExact,     // x: the piece without its line end is the pattern
+  kWithin,    // F with S: the piece without its line end is not empty
+              // and occurs within the pattern
+};
+bool fixed_test(FixedTest test, std::string_view piece, std::string_view pattern);
+
+// Search for a byte string: memchr for its rarest byte (by the usual
+// frequency of bytes in text), then a comparison of the whole string.
+class LiteralFinder {
+ public:
+  void set(std::string_view needle);
+  std::string_view needle() const { return needle_; }
+  // Offset of the first occurrence in `hay`, or npos.  An empty needle is
+  // found at 0.
+  std::size_t find(std::string_view hay) const;
+
+ private:
+  std::string_view needle_;
+  std::size_t rare_ = 0;  // index of the byte memchr looks for
+};
+
+// Search for any byte of a set: memchr when the set has one byte, else a
+// table lookup per byte.
+class ByteSet {
+ public:
+  void clear();
+  void add(unsigned char b);
+  bool has(unsigned char b) const { return member_[b] != 0; }
+  int size() const { return size_; }
+  // Offset of the first member byte in `hay`, or npos.
+  std::size_t find(std::string_view hay) const;
+
+ private:
+  std::array<unsigned char, 256> member_{};
+  int size_ = 0;
+  unsigned char only_ = 0;  // the member when there is one
+};
+
+// The bytes a match of the compiled program can begin with (the first
+// byte it consumes), for a program that cannot match the empty text and
+// does not begin with a back-reference; false (set unspecified) for any
+// other.  A match can then start only at a position holding one of them.
+bool regex_first_bytes(const unsigned char* program, ByteSet& set);
+
+// A rough cost, per million bytes of text, of searching for a byte of the
+// set or for the literal: every position found costs a test of its line
+// (about twenty times a false hit of the literal search, which costs one
+// comparison).  Used to choose what to search for.
+double search_cost(const ByteSet& set);
+double search_cost(std::string_view literal);
+
+// A run of plain literal bytes that every match of the compiled program
+// must contain (group marks inside the run do not break it), the one
+// cheapest to search for (search_cost), copied into out (at most
+// `capacity` bytes); returns its length, 0 when the program has none.
+std::size_t regex_required_literal(const unsigned char* program, char* out, std::size_t capacity);
+
+// What begins a program that, apart from group marks, is a run of
+// literals or one single-byte item, followed only by items that may
+// repeat zero times: such a program matches exactly where that run or a
+// byte of that item occurs.  kNone for every other program (*length 0);
+// else *length is the number of literals, or 1.
+enum class RegexLead { kNone, kLiterals, kOneByte };
+RegexLead regex_decisive_lead(const unsigned char* program, std::size_t* length);
 
 }  // namespace vek

@@ -30,7 +30,6 @@ int bi_rel(int, char** argv) { return unavailable(argv); }
 int bi_crc(int, char** argv) { return unavailable(argv); }
 int bi_tr(int, char** argv) { return unavailable(argv); }
 int bi_cut(int, char** argv) { return unavailable(argv); }
-int bi_grep(int, char** argv) { return unavailable(argv); }
 int bi_read(int, char** argv) { return unavailable(argv); }
 int bi_readl(int, char** argv) { return unavailable(argv); }
 int bi_seek(int, char** argv) { return unavailable(argv); }
