@@ -179,6 +179,7 @@ class Searcher {
   void test_piece(std::size_t end);
   void take_hit_piece(std::size_t end, std::size_t at);
   void select(std::size_t start, std::size_t end);
+  void put_prefix(std::uint64_t number);
   void write_line(std::size_t start, std::size_t len);
   void end_of_file();
 
@@ -223,16 +224,15 @@ bool Searcher::fill() {
   }
   fill_ = rest;
   pos_ = 0;
-  long r;
-  for (;;) {
-    r = plat::read(fd_, block.data() + fill_, block.size() - fill_);
-    if (r >= 0) break;
+  const long r = plat::read(fd_, block.data() + fill_, block.size() - fill_);
+  if (r < 0) {
     // An interrupted read acts on its signal; other failures end the
-    // command with what was found so far written.
+    // command, with what was found so far written.
     out_.flush();
     check_signal();
     fatal_error(VEK_ERR(kErrSystem), "read()");
   }
+  // Between blocks is a safe point for an interrupt.
   if (plat::pending_signal() != 0) {
     out_.flush();
     check_signal();
@@ -380,13 +380,18 @@ void Searcher::select(std::size_t start, std::size_t end) {
   if (o_.max > 0 && selected_ >= static_cast<std::uint64_t>(o_.max)) stop_ = true;
 }
 
-void Searcher::write_line(std::size_t start, std::size_t len) {
+// The file name (of several), the line number (n), and ":" after them.
+void Searcher::put_prefix(std::uint64_t number) {
   if (several_names_) out_.put(name_);
   if (o_.numbers) {
     if (several_names_) out_.put(":");
-    out_.put_number(line_);
+    out_.put_number(number);
   }
   if (several_names_ || o_.numbers) out_.put(":");
+}
+
+void Searcher::write_line(std::size_t start, std::size_t len) {
+  put_prefix(line_);
   out_.put(std::string_view(block.data() + start, len));
 }
 
@@ -406,12 +411,7 @@ void Searcher::end_of_file() {
     out_.put_number(selected_);
     out_.put("\r\n");
   } else if (o_.last && saved_) {
-    if (several_names_) out_.put(name_);
-    if (o_.numbers) {
-      if (several_names_) out_.put(":");
-      out_.put_number(saved_number_);
-    }
-    if (several_names_ || o_.numbers) out_.put(":");
+    put_prefix(saved_number_);
     out_.put(std::string_view(saved_line.data(), saved_len_));
   }
 }

@@ -142,6 +142,11 @@ SCENARIOS = [
     ("standard input not a console with -i", ["-p", "-i", "</dev/null"], [
         ("expect", "-i: input not_a_tty"),
     ]),
+    ("expr ends results with CR LF on the console; grep does not read it", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["expr abcdef : cd; expr a-b : - +; expr abc :: b; grep x; echo rc=$?", "Enter"]),
+        ("expect", "\n2\na+b\nrc=1\n"),
+    ]),
 ]
 
 
