@@ -67,6 +67,9 @@ std::array<unsigned char, 4095> program;
 std::array<unsigned char, 4095> program_upper;
 std::array<char, 4096> fixed_pattern;   // a fixed string, with its length
 std::array<char, 256> required;         // the literal the block is searched for
+ByteSet required_set;                   // or the bytes it is searched for
+ByteSet start_set;                      // the bytes a match can begin with
+LineNfa line_nfa;                       // the line test, where it can be had
 std::array<char, 4096> saved_line;      // option L: the last selected line
 std::array<char, 65536> out_buffer;     // output, written when full and after each file
 
@@ -126,6 +129,7 @@ class Searcher {
 
   // The test of a piece: the compiled program, or a fixed string.
   void use_regex(Regex& rx) { rx_ = &rx; }
+  void use_nfa(const LineNfa& nfa) { nfa_ = &nfa; }
   void use_fixed(FixedTest test, std::string_view pattern) {
     fixed_ = true;
     test_ = test;
@@ -164,6 +168,7 @@ class Searcher {
   }
   bool matches(std::string_view piece) const {
     if (!fixed_) {
+      if (nfa_ != nullptr) return nfa_->matches(piece);
       if (start_bytes_ == nullptr) return rx_->match(piece) != 0;
       const std::size_t k = start_bytes_->find(piece);
       return k != npos && rx_->match_from(piece, k) != 0;
@@ -188,6 +193,7 @@ class Searcher {
   const bool several_names_;
   bool need_numbers_ = false;
   Regex* rx_ = nullptr;
+  const LineNfa* nfa_ = nullptr;
   bool fixed_ = false;
   FixedTest test_ = FixedTest::kContains;
   std::string_view fixed_text_;
@@ -551,57 +557,221 @@ std::size_t ByteSet::find(std::string_view hay) const {
   return npos;
 }
 
+namespace {
+
+// Whether the one-byte item with base opcode `base` (operands at `operand`)
+// takes byte c (1..255), before a negation.
+bool item_takes(unsigned char base, const unsigned char* operand, unsigned char c) {
+  const bool upper = c >= 'A' && c <= 'Z', lower = c >= 'a' && c <= 'z', digit = c >= '0' && c <= '9';
+  switch (base) {
+    case rx_literal: return c == operand[0];
+    case rx_any: return true;
+    case rx_class: return ((operand[c / 8] >> (c % 8)) & 1) != 0;
+    case rx_letter: return upper || lower;
+    case rx_lower: return lower;
+    case rx_upper: return upper;
+    case rx_digit: return digit;
+    case rx_word_char: return upper || lower || digit || c == '_';
+    default: return false;
+  }
+}
+
+// One operation of a program, as the analyses see it.
+struct ProgramItem {
+  unsigned char op = 0;      // with its repetition bits
+  unsigned char base = 0;    // without them
+  int rep = 0;               // 0, rx_star or rx_interval
+  bool negated = false;      // a class escape after rx_negate
+  const unsigned char* operand = nullptr;
+  unsigned min = 1, max = 1;  // repetitions (max 255 = no limit)
+  std::size_t next = 0;      // pc of the following operation
+  bool one_byte() const {
+    switch (base) {
+      case rx_literal: case rx_any: case rx_class: case rx_letter:
+      case rx_lower: case rx_upper: case rx_digit: case rx_word_char: return true;
+      default: return false;
+    }
+  }
+  bool takes(unsigned char c) const { return c != 0 && item_takes(base, operand, c) != negated; }
+  void add_to(ByteSet& set) const {
+    for (int b = 1; b < 256; ++b)
+      if (takes(static_cast<unsigned char>(b))) set.add(static_cast<unsigned char>(b));
+  }
+};
+
+// Reads the operation at pc; false for a byte that is no opcode.
+bool read_item(const unsigned char* prog, std::size_t pc, ProgramItem& it) {
+  it = ProgramItem{};
+  unsigned char op = prog[pc];
+  if (op == rx_negate) {
+    it.negated = true;
+    op = prog[++pc];
+  }
+  const int size = regex_operand_size(op);
+  if (size < 0) return false;
+  it.op = op;
+  it.rep = op & 3;
+  it.base = it.rep == 0 ? op : static_cast<unsigned char>(op & ~3);
+  // Opcodes that are not repeatable keep their low bits (group marks).
+  if (!it.one_byte() && it.base != rx_backref) {
+    it.base = op;
+    it.rep = 0;
+  }
+  it.operand = prog + pc + 1;
+  it.next = pc + 1 + static_cast<std::size_t>(size);
+  if (it.rep == rx_star) {
+    it.min = 0;
+    it.max = rx_unlimited;
+  } else if (it.rep == rx_interval) {
+    it.min = prog[it.next - 2];
+    it.max = prog[it.next - 1];
+  }
+  return true;
+}
+
+}  // namespace
+
 bool regex_first_bytes(const unsigned char* prog, ByteSet& set) {
   set.clear();
-  for (std::size_t pc = 0;;) {
-    unsigned char op = prog[pc];
-    switch (op) {
+  ProgramItem it;
+  for (std::size_t pc = 0; read_item(prog, pc, it); pc = it.next) {
+    switch (it.base) {
       case rx_end: return false;  // the empty text matches
       case rx_group_open:
       case rx_group_close:
-        pc += 2;
-        continue;
       case rx_word_start:
       case rx_word_end:
-      case rx_end_anchor:
-        // Consume nothing: the first byte comes from what follows.
-        ++pc;
+      case rx_end_anchor: continue;  // consume nothing
+      default: break;
+    }
+    if (!it.one_byte()) return false;  // a back-reference
+    it.add_to(set);
+    // A single item, or an interval of at least one, must consume its
+    // byte here; a star or an interval from 0 may let what follows begin.
+    if (it.min >= 1) return true;
+  }
+  return false;
+}
+
+bool regex_required_set(const unsigned char* prog, ByteSet& set) {
+  ByteSet candidate;
+  bool found = false;
+  double best = 0;
+  ProgramItem it;
+  for (std::size_t pc = 0; read_item(prog, pc, it) && it.base != rx_end; pc = it.next) {
+    if (!it.one_byte() || it.min == 0) continue;
+    candidate.clear();
+    it.add_to(candidate);
+    const double cost = search_cost(candidate);
+    if (!found || cost < best) {
+      set = candidate;
+      best = cost;
+      found = true;
+    }
+  }
+  return found;
+}
+
+// ---------------------------------------------------------------- LineNfa
+
+bool LineNfa::build(const Regex& rx) {
+  *this = LineNfa{};
+  anchored_ = rx.anchored();
+  const unsigned char* prog = rx.program();
+  int n = 0;  // positions so far
+  auto add = [&](const ProgramItem& it, bool repeat, bool optional) {
+    if (n >= 64) return false;
+    const std::uint64_t bit = std::uint64_t{1} << n++;
+    for (int b = 1; b < 256; ++b)
+      if (it.takes(static_cast<unsigned char>(b))) takes_[static_cast<std::size_t>(b)] |= bit;
+    if (repeat) repeat_ |= bit;
+    if (optional) optional_ |= bit;
+    return true;
+  };
+  ProgramItem it;
+  for (std::size_t pc = 0;; pc = it.next) {
+    if (!read_item(prog, pc, it)) return false;
+    if (it.base == rx_end) break;
+    if (end_anchor_) return false;  // nothing may follow "$"
+    switch (it.base) {
+      case rx_group_open:
+      case rx_group_close: continue;
+      case rx_end_anchor: end_anchor_ = true; continue;
+      case rx_word_start:
+      case rx_word_end:
+        if (n >= 64) return false;
+        (it.base == rx_word_start ? word_start_ : word_end_) |= std::uint64_t{1} << n++;
         continue;
       default: break;
     }
-    bool negated = false;
-    if (op == rx_negate) {
-      negated = true;
-      op = prog[++pc];
+    if (!it.one_byte()) return false;  // back-references need the engine
+    // An interval is its minimum of single copies, then one starred copy
+    // (no upper limit) or its further optional copies.
+    for (unsigned k = 0; k < it.min; ++k)
+      if (!add(it, false, false)) return false;
+    if (it.max == rx_unlimited) {
+      if (!add(it, true, true)) return false;
+    } else {
+      for (unsigned k = it.min; k < it.max; ++k)
+        if (!add(it, false, true)) return false;
     }
-    const int size = regex_operand_size(op);
-    const auto base = static_cast<unsigned char>(op & ~3);
-    if (size < 0 || base == rx_backref) return false;
-    for (int b = 1; b < 256; ++b) {
-      const auto c = static_cast<unsigned char>(b);
-      bool in;
-      switch (base) {
-        case rx_literal: in = c == prog[pc + 1]; break;
-        case rx_any: in = true; break;
-        case rx_class: in = ((prog[pc + 1 + c / 8] >> (c % 8)) & 1) != 0; break;
-        case rx_letter: in = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); break;
-        case rx_lower: in = c >= 'a' && c <= 'z'; break;
-        case rx_upper: in = c >= 'A' && c <= 'Z'; break;
-        case rx_digit: in = c >= '0' && c <= '9'; break;
-        case rx_word_char:
-          in = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-          break;
-        default: return false;
+  }
+  positions_ = n;
+  last_ = n == 0 ? 0 : std::uint64_t{1} << (n - 1);
+  // Without two free positions in a row, one step finds all of them.
+  const std::uint64_t free = optional_ | word_start_ | word_end_;
+  free_chains_ = (free & (free << 1)) != 0;
+  if (!anchored_ && regex_first_bytes(prog, first_) && first_.size() < 192) skip_ = true;
+  ready_ = true;
+  return true;
+}
+
+bool LineNfa::matches(std::string_view s) const {
+  // The engine's subject ends at the first NUL byte.
+  if (const void* z = std::memchr(s.data(), 0, s.size()))
+    s = s.substr(0, static_cast<std::size_t>(static_cast<const char*>(z) - s.data()));
+  const std::size_t len = s.size();
+  auto at_end = [&](std::size_t p) {
+    if (p >= len) return true;
+    const char c = s[p];
+    return c == 26 || (c == '\n' && p + 1 == len) || (c == '\r' && p + 2 == len && s[p + 1] == '\n');
+  };
+  if (positions_ == 0) return !end_anchor_ || !anchored_ || at_end(0);
+  auto word = [](unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+  };
+  const bool assertions = (word_start_ | word_end_) != 0;
+  const bool epsilon = (optional_ | word_start_ | word_end_) != 0;
+  std::uint64_t d = 0;  // bit i: the first i+1 positions matched up to here
+  for (std::size_t p = 0;; ++p) {
+    if (d == 0 && skip_) {
+      // Nothing under way: no match begins before the next byte that
+      // can begin one.
+      const std::size_t k = first_.find(s.substr(p));
+      if (k == npos) return false;
+      p += k;
+    }
+    const std::uint64_t start = !anchored_ || p == 0 ? 1 : 0;
+    if (epsilon) {
+      // Positions that take no byte here: skipped optional copies and
+      // word starts and ends that hold between the bytes p-1 and p.
+      std::uint64_t free = optional_;
+      if (assertions) {
+        const bool after_word = p > 0 && word(static_cast<unsigned char>(s[p - 1]));
+        const bool before_word = p < len && word(static_cast<unsigned char>(s[p]));
+        if (before_word && !after_word) free |= word_start_;
+        if (!before_word && after_word) free |= word_end_;
       }
-      if (in != negated) set.add(c);
+      for (;;) {
+        const std::uint64_t more = ((d << 1) | start) & free & ~d;
+        d |= more;
+        if (more == 0 || !free_chains_) break;
+      }
     }
-    const int rep = op & 3;
-    const std::size_t next = pc + 1 + static_cast<std::size_t>(size);
-    // A single item, or an interval of at least one, must consume its
-    // byte here; a star or an interval from 0 may let what follows begin.
-    if (rep == 0) return true;
-    if (rep == rx_interval && prog[next - 2] >= 1) return true;
-    pc = next;
+    if ((d & last_) != 0 && (!end_anchor_ || at_end(p))) return true;
+    if (p == len || (d == 0 && anchored_ && p > 0)) return false;
+    const std::uint64_t b = takes_[static_cast<unsigned char>(s[p])];
+    d = (((d << 1) | start) & b) | (d & repeat_ & b);
   }
 }
 
@@ -716,6 +886,44 @@ RegexLead regex_decisive_lead(const unsigned char* prog, std::size_t* length) {
 
 // ---------------------------------------------------------------- grep
 
+namespace {
+
+// The test and the search of a compiled program.
+void prepare_regex(Searcher& searcher, Regex& rx) {
+  const unsigned char* prog = rx.program();
+  if (line_nfa.build(rx))
+    searcher.use_nfa(line_nfa);
+  else
+    searcher.use_regex(rx);
+  // For the engine: a match can begin only at one of its first bytes (a
+  // set that holds nearly every byte would find one everywhere).
+  if (!line_nfa.ready() && !rx.anchored() && regex_first_bytes(prog, start_set) && start_set.size() < 192)
+    searcher.use_start_bytes(start_set);
+
+  // What to search the block for: a literal run, or the bytes of an item
+  // every match consumes, whichever is cheaper.
+  const std::size_t literal_len = regex_required_literal(prog, required.data(), required.size());
+  const std::string_view literal(required.data(), literal_len);
+  const bool use_set = regex_required_set(prog, required_set) && required_set.size() < 192 &&
+                       (literal_len == 0 || search_cost(required_set) < search_cost(literal));
+  if (use_set)
+    searcher.use_prefilter(required_set);
+  else
+    searcher.use_prefilter(literal);
+
+  // A program that is a literal run or one byte item, followed by nothing
+  // that must consume anything, matches wherever the search finds what it
+  // looks for (that item is then the only one every match consumes).
+  if (rx.anchored()) return;
+  std::size_t lead_len = 0;
+  const RegexLead lead = regex_decisive_lead(prog, &lead_len);
+  if (use_set ? lead != RegexLead::kNone && lead_len == 1
+              : lead == RegexLead::kLiterals && lead_len == literal_len)
+    searcher.use_hit_decides(true);
+}
+
+}  // namespace
+
 int bi_grep(int argc, char** argv) {
   Output out;
   GrepOptions o;
@@ -730,9 +938,6 @@ int bi_grep(int argc, char** argv) {
   read_line_buffered(-1, nullptr, -1);
 
   Searcher searcher(o, out, files > 1);
-  std::size_t required_len = 0;
-  ByteSet first_bytes;
-  bool use_set = false;
   if (o.fixed) {
     std::size_t len = str_len(pattern);
     if (len >= fixed_pattern.size()) fatal_error(VEK_ERR(kErrLimit), "Ziel-Puffer");
@@ -745,9 +950,10 @@ int bi_grep(int argc, char** argv) {
     const FixedTest test = o.exact ? FixedTest::kExact : o.within ? FixedTest::kWithin : FixedTest::kContains;
     searcher.use_fixed(test, text);
     if (test != FixedTest::kWithin) {
-      required_len = std::min(text.size(), required.size());
-      std::memcpy(required.data(), text.data(), required_len);
-      if (test == FixedTest::kContains && required_len == text.size()) searcher.use_hit_decides(false);
+      const std::size_t n = std::min(text.size(), required.size());
+      std::memcpy(required.data(), text.data(), n);
+      searcher.use_prefilter(std::string_view(required.data(), n));
+      if (test == FixedTest::kContains && n == text.size()) searcher.use_hit_decides(false);
     }
   } else {
     Regex& rx = regex_engine();
@@ -764,30 +970,8 @@ int bi_grep(int argc, char** argv) {
       rx.compile("", copy, copy + program_upper.size(), escape_char);
       regex_fold_literals_upper(copy);
     }
-    searcher.use_regex(rx);
-    required_len = regex_required_literal(rx.program(), required.data(), required.size());
-    // A set that holds nearly every byte finds a candidate everywhere.
-    if (!rx.anchored() && regex_first_bytes(rx.program(), first_bytes) && first_bytes.size() < 192) {
-      searcher.use_start_bytes(first_bytes);
-      if (required_len == 0 ||
-          search_cost(first_bytes) < search_cost(std::string_view(required.data(), required_len)))
-        use_set = true;
-    }
+    prepare_regex(searcher, rx);
   }
-  if (!o.fixed && !regex_engine().anchored()) {
-    // A program that is a literal run or one byte item, followed by
-    // nothing that must consume anything, matches wherever the search
-    // finds what it looks for.
-    std::size_t lead_len = 0;
-    const RegexLead lead = regex_decisive_lead(regex_engine().program(), &lead_len);
-    if (use_set ? lead != RegexLead::kNone && lead_len == 1
-                : lead == RegexLead::kLiterals && lead_len == required_len)
-      searcher.use_hit_decides(true);
-  }
-  if (use_set)
-    searcher.use_prefilter(first_bytes);
-  else
-    searcher.use_prefilter(std::string_view(required.data(), required_len));
 
   bool open_failed = false;
   if (files == 0) {

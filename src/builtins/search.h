@@ -133,6 +133,41 @@ class ByteSet {
 // other.  A match can then start only at a position holding one of them.
 bool regex_first_bytes(const unsigned char* program, ByteSet& set);
 
+// The set of a single-byte item that every match must consume (not
+// repeated, or an interval of at least one), the one cheapest to search
+// for; false when the program has none.
+bool regex_required_set(const unsigned char* program, ByteSet& set);
+
+// Whether a line holds a match of a compiled program, decided in one pass
+// over the line with the program's positions as bits of a word (a
+// simulation of all ways of matching at once): linear in the line's
+// length whatever the pattern.  Takes programs of at most 64 positions
+// (an interval counts as its copies) without back-references; the answer
+// is the engine's: a match exists somewhere in the line up to its first
+// NUL byte.
+class LineNfa {
+ public:
+  // False when the program is beyond it (the engine must be used).
+  bool build(const Regex& rx);
+  bool ready() const { return ready_; }
+  bool matches(std::string_view line) const;
+
+ private:
+  std::array<std::uint64_t, 256> takes_{};  // positions each byte may fill
+  std::uint64_t repeat_ = 0;      // starred positions: may take more bytes
+  std::uint64_t optional_ = 0;    // positions that may be skipped
+  std::uint64_t word_start_ = 0;  // positions that are word starts / ends
+  std::uint64_t word_end_ = 0;
+  std::uint64_t last_ = 0;
+  ByteSet first_;             // the bytes a match can begin with
+  bool skip_ = false;         // first_ is worth searching for
+  bool free_chains_ = false;  // two positions that take no byte in a row
+  int positions_ = 0;
+  bool anchored_ = false;
+  bool end_anchor_ = false;
+  bool ready_ = false;
+};
+
 // A rough cost, per million bytes of text, of searching for a byte of the
 // set or for the literal: every position found costs a test of its line
 // (about twenty times a false hit of the literal search, which costs one

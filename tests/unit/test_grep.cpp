@@ -364,3 +364,90 @@ TEST_F(GrepCommand, LongInputAcrossBlocks) {
 
 }  // namespace
 }  // namespace vek
+
+namespace vek {
+namespace {
+
+// A random pattern of the dialect: items with and without repetition,
+// groups, word starts and ends, and the anchors.
+std::string random_pattern(std::mt19937& rng) {
+  static const char* items[] = {"a", "b", ".", "[ab]", "[^a]", "%A", "%!%D", "%D", " ", "%n", "1"};
+  std::string p;
+  if (rng() % 4 == 0) p += '^';
+  int open = 0;
+  const int n = 1 + static_cast<int>(rng() % 6);
+  for (int k = 0; k < n; ++k) {
+    switch (rng() % 10) {
+      case 0:
+        p += "%(";
+        ++open;
+        break;
+      case 1:
+        if (open > 0) {
+          p += "%)";
+          --open;
+        }
+        break;
+      case 2: p += rng() % 2 ? "%<" : "%>"; break;
+      default: {
+        p += items[rng() % (sizeof items / sizeof *items)];
+        switch (rng() % 5) {
+          case 0: p += '*'; break;
+          case 1: {
+            unsigned lo = rng() % 3, hi = lo + rng() % 3;
+            p += "%{" + std::to_string(lo) + (rng() % 3 == 0 ? ",%}" : "," + std::to_string(hi) + "%}");
+            break;
+          }
+          default: break;
+        }
+      }
+    }
+  }
+  while (open-- > 0) p += "%)";
+  if (rng() % 4 == 0) p += '$';
+  return p;
+}
+
+TEST(GrepLineNfa, AgreesWithTheEngine) {
+  std::mt19937 rng(17);
+  const std::string alphabet = std::string("ab 1\n\r\x1a", 7) + std::string(1, '\0');
+  std::array<unsigned char, 4095> buf;
+  Regex& rx = regex_engine();
+  int built = 0;
+  for (int round = 0; round < 3000; ++round) {
+    const std::string pattern = random_pattern(rng);
+    ASSERT_NE(rx.compile(pattern, buf.data(), buf.data() + buf.size(), '%'), nullptr) << pattern;
+    LineNfa nfa;
+    if (!nfa.build(rx)) continue;
+    ++built;
+    for (int k = 0; k < 20; ++k) {
+      std::string subject(rng() % 12, ' ');
+      for (char& c : subject) c = alphabet[rng() % alphabet.size()];
+      ASSERT_EQ(nfa.matches(subject), rx.match(subject) != 0) << "[" << pattern << "] on [" << subject << "]";
+    }
+  }
+  EXPECT_GT(built, 2500);
+}
+
+TEST(GrepLineNfa, RefusesWhatItCannotHold) {
+  std::array<unsigned char, 4095> buf;
+  Regex& rx = regex_engine();
+  LineNfa nfa;
+  auto build = [&](const char* pattern) {
+    EXPECT_NE(rx.compile(pattern, buf.data(), buf.data() + buf.size(), '%'), nullptr) << pattern;
+    return nfa.build(rx);
+  };
+  EXPECT_FALSE(build("%(a%)%1"));      // a back-reference
+  EXPECT_FALSE(build("a%{65%}"));      // 65 positions
+  EXPECT_TRUE(build("a%{64%}"));
+  EXPECT_TRUE(build("a%{63,%}"));      // 63 copies and a starred one
+  EXPECT_FALSE(build("a%{64,%}"));
+  EXPECT_TRUE(build("^"));
+  EXPECT_TRUE(nfa.matches("anything"));
+  EXPECT_TRUE(build("^$"));
+  EXPECT_TRUE(nfa.matches("\r\n"));
+  EXPECT_FALSE(nfa.matches("x\n"));
+}
+
+}  // namespace
+}  // namespace vek
