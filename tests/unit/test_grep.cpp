@@ -451,3 +451,53 @@ TEST(GrepLineNfa, RefusesWhatItCannotHold) {
 
 }  // namespace
 }  // namespace vek
+
+namespace vek {
+namespace {
+
+TEST_F(GrepCommand, EveryCompileErrorIsReportedWithThePattern) {
+  const std::string path = file("f", "abc\n");
+  std::string ten_groups;
+  for (int k = 0; k < 10; ++k) ten_groups += "%(a%)";
+  const std::vector<std::string> patterns = {
+      "a%{256%}",  "a%{,2%}", "%(a%1%)", "a%\n", "%)",         ten_groups,
+      "a%{1,2,3%}", "a%{1",   "a%{3,2%}", "[ab", std::string(2100, 'x'),
+  };
+  for (const std::string& pattern : patterns) {
+    Capture err(2);
+    std::string out;
+    EXPECT_THROW(grep({pattern, path}, &out), ProcessExit) << pattern;
+    EXPECT_EQ(err.text(), "grep: Fehlerhafter Regul\x84rer Ausdruck: '" + pattern + "'\r\n");
+  }
+  // After a pattern that did not compile, an empty one has nothing to
+  // repeat.
+  Capture err(2);
+  std::string out;
+  EXPECT_THROW(grep({"", path}, &out), ProcessExit);
+  EXPECT_EQ(err.text(), "grep: Fehlerhafter Regul\x84rer Ausdruck: ''\r\n");
+}
+
+TEST_F(GrepCommand, OtherMessages) {
+  struct Case {
+    std::vector<std::string> words;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{}, "grep: Fehlendes Suchmuster-Argument.\r\n"},
+      {{"-n", "-e"}, "grep: Fehlendes Suchmuster-Argument.\r\n"},
+      {{"x", "/nonexistent/f"}, "grep: Datei\x94" "ffnen fehlgeschlagen: '\\nonexistent\\f'\r\n"},
+      {{"-F", std::string(4096, 'x')}, "vek: Limit erreicht: 'Ziel-Puffer'\r\n"},
+  };
+  for (const Case& c : cases) {
+    Capture err(2);
+    std::string out;
+    EXPECT_THROW(grep(c.words, &out), ProcessExit);
+    EXPECT_EQ(err.text(), c.message);
+  }
+  // A fixed string of 4095 bytes is taken.
+  std::string out;
+  EXPECT_EQ(grep({"-F", std::string(4095, 'x'), file("g", "abc\n")}, &out), 1);
+}
+
+}  // namespace
+}  // namespace vek
