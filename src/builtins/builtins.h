@@ -38,6 +38,15 @@ int bi_pwd(const BuiltinCall& call);
 //                                                       process.cpp
 int bi_system_line(const BuiltinCall& call);
 
+// Arithmetic: let.                                      arith.cpp
+int bi_let(int argc, char** argv);
+
+// Arrays: array, and what set -A / set +A hand on.      array.cpp
+int bi_array(int argc, char** argv);
+// The assigning and reading forms of array; `words` are the operands
+// (for set: "-A" or "+A" and the rest).  Returns the exit status.
+int array_set_from_words(int count, char** words);
+
 // Regular expressions: line selection and matching with
 // substitution (helpers in search.h).           grep.cpp, expr.cpp
 int bi_grep(int argc, char** argv);
@@ -46,8 +55,6 @@ int bi_expr(int argc, char** argv);
 // Builtins whose layers are still to come.              unbuilt.cpp
 int bi_unavailable(const BuiltinCall& call);
 int bi_test(int argc, char** argv);  // [ [[ test
-int bi_let(int argc, char** argv);
-int bi_array(int argc, char** argv);
 int bi_cat(int argc, char** argv);
 int bi_line(int argc, char** argv);
 int bi_wc(int argc, char** argv);

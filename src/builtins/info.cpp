@@ -23,7 +23,7 @@ int bi_env(const BuiltinCall& /*call*/) {
 
 int bi_ver(const BuiltinCall& call) {
   if (call.argc < 2) {
-    write_line("vek  Version 0.1  Kommandointerpreter (POSIX)");
+    format_out(1, "vek  Version 0.1  Kommandointerpreter (%s)\r\n", plat::defaults().system_name);
     return 0;
   }
   switch (call.argv[1][0]) {
@@ -34,7 +34,7 @@ int bi_ver(const BuiltinCall& call) {
     case 'i':
       write_line("prognam=VEK prognam2=VEK");
       write_line("profile=autoexec.vek tmpf=vek_tmpf. histfile=vek_hist.txt");
-      write_line("dflpath=/usr/local/bin:/usr/bin:/bin dflcdpath=.:/");
+      format_out(1, "dflpath=%s dflcdpath=%s\r\n", plat::defaults().search_path, plat::defaults().cd_path);
       write_line("tty=CON devnul=NUL");
       break;
     case 'l':

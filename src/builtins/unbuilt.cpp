@@ -20,8 +20,6 @@ int bi_unavailable(const BuiltinCall& call) {
 }
 
 int bi_test(int, char** argv) { return unavailable(argv); }
-int bi_let(int, char** argv) { return unavailable(argv); }
-int bi_array(int, char** argv) { return unavailable(argv); }
 int bi_cat(int, char** argv) { return unavailable(argv); }
 int bi_line(int, char** argv) { return unavailable(argv); }
 int bi_wc(int, char** argv) { return unavailable(argv); }

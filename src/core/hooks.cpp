@@ -1,7 +1,7 @@
 // Constructs that plug into the scanner and the command-list loops.  The
 // command substitution is complete here; compound commands, redirections,
-// pipelines, child groups, arithmetic and function definitions belong to
-// their own layers and report "not available" until those are built.
+// pipelines, child groups and function definitions belong to their own
+// layers and report "not available" until those are built.
 #include "core/hooks.h"
 
 #include <array>
@@ -43,10 +43,6 @@ void apply_redirection(char* text, bool /*temporary*/) { fatal_error(VEK_ERR(kEr
 
 void run_group(char* /*text*/) {
   fatal_error(VEK_ERR(kErrUnavailable), "( ... )");
-}
-
-int arithmetic_evaluate(const char* text) {
-  fatal_error(VEK_ERR(kErrUnavailable), text);
 }
 
 void define_label(const char* /*name*/) {

@@ -3,6 +3,8 @@
 // substitutions, groups, arithmetic, labels and function definitions.
 #pragma once
 
+#include <cstdint>
+
 namespace vek {
 
 struct WordScan;
@@ -38,8 +40,11 @@ void command_substitution_run(int closing, SubstitutionOutput& out, int start, i
 extern int default_output_base;
 // ( ... ): runs the collected group text in a child interpreter.
 void run_group(char* text);
-// ((...)) and $((...)): evaluates the expression text.
-int arithmetic_evaluate(const char* text);
+// ((...)) and $((...)): evaluates the expression that follows in the
+// input, up to and including its closing "))".  Returns false when an
+// error that continued abandoned it; otherwise the value and the output
+// base the expression selected (0: none).
+bool arithmetic_evaluate(std::int32_t& value, int& base);
 
 // name: at the start of a command (not while skipping the result is the
 // same: the label is recorded).

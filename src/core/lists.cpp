@@ -17,6 +17,7 @@
 #include "session/input.h"
 #include "support/strings.h"
 #include "vars/special.h"
+#include "vars/subscript.h"
 #include "vars/varstore.h"
 
 namespace vek {
@@ -302,7 +303,7 @@ class Collector {
 
   // name=value: the value is the next word, several fields joined.
   void assignment(int word_index, int word_pos) {
-    char* name = &word_buf[static_cast<std::size_t>(word_pos)];
+    const char* name = &word_buf[static_cast<std::size_t>(word_pos)];
     ws_.idx = word_index;  // the name takes no slot
     const int value_index = ws_.idx;
     const ClassTable* saved_table = ws_.table;
@@ -311,6 +312,8 @@ class Collector {
     ws_.table = saved_table;
     int count = ws_.idx - value_index;
     if (skip_flags == 0) {
+      ElementName element;
+      name = element_name_of_word(variable_scope(), name, element);  // a[i]=value
       if (!name_check(name)) fatal_error(VEK_ERR(kErrBadName), name);
       char** words = &arg_slots[static_cast<std::size_t>(value_index)];
       if (opt('x')) trace_assignment(name, count, words);

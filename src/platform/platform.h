@@ -21,12 +21,31 @@ inline constexpr int kCreate = 0x0100;
 inline constexpr int kTruncate = 0x0200;
 inline constexpr int kExclusive = 0x0400;
 inline constexpr int kAppend = 0x0800;
+// Text mode: the Win32 runtime turns LF into CR LF on write and back on
+// read (and takes Ctrl+Z as the end); the POSIX side passes bytes as they are.
 inline constexpr int kText = 0x4000;
 inline constexpr int kBinary = 0x8000;
 
 inline constexpr int kSeekSet = 0;
 inline constexpr int kSeekCur = 1;
 inline constexpr int kSeekEnd = 2;
+
+// Settings that differ between the platforms.
+struct Defaults {
+  const char* system_name;     // shown by the version banner
+  const char* search_path;     // command search list when PATH is unset
+  const char* cd_path;         // cd search list when CDPATH is unset
+  const char* temp_directory;  // when no variable names one; null: the
+                               // current directory
+  const char* list_separators; // between the entries of PATH and CDPATH
+  // Appended in this order by the command search to a name without one.
+  const char* extensions[5];
+};
+const Defaults& defaults();
+
+// Process set-up at start: binary mode on descriptors 0-2, the file-creation
+// mask and the console input mode where the platform has them.
+void init_process();
 
 // Converts an interpreter path into the host's form.  Returns false when
 // the result does not fit into `size` bytes.
@@ -58,15 +77,24 @@ int unlink(const char* path);
 // or too long.
 bool program_file(char* buf, std::size_t size);
 
+// File attributes (the Win32 values).
+inline constexpr unsigned kAttrReadOnly = 0x01;
+inline constexpr unsigned kAttrHidden = 0x02;
+inline constexpr unsigned kAttrSystem = 0x04;
+inline constexpr unsigned kAttrDirectory = 0x10;
+inline constexpr unsigned kAttrArchive = 0x20;
+
 // File classification used by the shared file test.
 struct FileInfo {
   bool exists = false;
   bool is_dir = false;
   bool is_regular = false;
+  bool is_char_device = false;  // console, NUL and the like
   bool executable = false;  // any execute permission bit
   std::int64_t size = 0;
   unsigned mode = 0;           // permission bits
-  std::uint64_t device = 0;    // the file system the file lives on
+  unsigned attributes = 0;     // kAttr... bits
+  std::uint64_t device = 0;    // the file system (on Win32: the drive, 0 = A)
   std::int64_t mtime = 0;      // times in calendar seconds
   std::int64_t atime = 0;
   std::int64_t ctime = 0;
@@ -84,8 +112,11 @@ void sleep_ms(unsigned ms);
 int process_id();
 
 // Signals.  The handler only records the signal; the interpreter asks for
-// it at its safe points.  Fault signals end the process after writing the
-// given line builder's text.
+// it at its safe points.  The numbers are the interpreter's own: 2 interrupt
+// (Ctrl+C), 21 break (Ctrl+Break; Ctrl+\ on POSIX), 15 termination.  A
+// fault (segmentation violation, illegal instruction, floating point
+// exception, abort) ends the process at once after writing the signal line
+// and deleting the files registered with delete_on_fault, with status 2.
 // A hangup is acted on like the termination signal; a write to a pipe
 // without reader fails with kBrokenPipe instead of ending the process.
 void install_signal_handlers();

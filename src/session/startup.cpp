@@ -6,6 +6,7 @@
 #include "core/classes.h"
 #include "core/commands.h"
 #include "core/exec.h"
+#include "core/hooks.h"
 #include "core/lists.h"
 #include "core/nesting.h"
 #include "core/shell.h"
@@ -184,15 +185,19 @@ int load_settings(SettingsSource source) {
     break;
   }
   if (temp_directory[0] == 0) {
-    plat::FileInfo tmp = plat::stat_path("\\tmp");
-    if (tmp.exists && tmp.is_dir) copy_truncated(temp_directory, "\\tmp");
+    // The system's temporary directory where it has one, else the current
+    // directory.
+    const char* system_temp = plat::defaults().temp_directory;
+    plat::FileInfo tmp;
+    if (system_temp != nullptr) tmp = plat::stat_path(system_temp);
+    if (tmp.exists && tmp.is_dir) copy_truncated(temp_directory, system_temp);
     else sys_getcwd(temp_directory.data(), static_cast<int>(temp_directory.size()));
   }
   path_normalize(temp_directory.data());
   const char* path = env_lookup("PATH");
-  build_search_list(command_search_list, path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin");
+  build_search_list(command_search_list, path != nullptr ? path : plat::defaults().search_path);
   const char* cdpath = env_lookup("CDPATH");
-  build_search_list(cd_search_list, cdpath != nullptr ? cdpath : ".:/");
+  build_search_list(cd_search_list, cdpath != nullptr ? cdpath : plat::defaults().cd_path);
   const char* home = env_lookup("HOME");
   copy_truncated(home_directory, home != nullptr ? home : "\\");
   path_normalize(home_directory.data());
@@ -216,6 +221,7 @@ void reset_interpreter() {
   build_command_table();
   special_init();
   heredoc = HeredocState{};
+  default_output_base = 10;
   function_offset.fill(0);
   function_length.fill(0);
   function_file_end = 0;
@@ -237,6 +243,7 @@ void hold_descriptors() {
 // Start-up steps up to the creation of the initial variables.
 void start_up(char* first_word) {
   reset_interpreter();
+  plat::init_process();
   session_cleanup(CleanupMode::kStartup);
   load_settings(SettingsSource::kEnvironment);
   // The interpreter's own full path, for scripts it runs itself.

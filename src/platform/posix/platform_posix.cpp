@@ -33,6 +33,17 @@ bool is_device(const char* p, const char* dev) {
 
 int pending_signal();
 
+const Defaults& defaults() {
+  static const Defaults d{"POSIX", "/usr/local/bin:/usr/bin:/bin", ".:/", "\\tmp", ":;",
+                          {".com", ".exe", ".bat", ".vek", ".cmd"}};
+  return d;
+}
+
+// The inherited file-creation mask stays: 0177 would leave every directory
+// created by vek or its children without search permission.  Descriptors
+// have no text or binary mode, and the terminal keeps its settings.
+void init_process() {}
+
 bool host_path(const char* path, char* out, std::size_t size) {
   if (size == 0) return false;
   const char* p = path;
@@ -76,6 +87,12 @@ int open(const char* path, int flags) {
 }
 
 long read(int fd, void* buf, std::size_t len) {
+  // A signal recorded just before the read would not interrupt it: the
+  // read would wait for input first.
+  if (pending_signal() != 0) {
+    errno = EINTR;
+    return -1;
+  }
   // A signal that was only recorded (or ignored) must not look like a read
   // error: read again unless the interpreter has a signal to act on.
   long r;
@@ -149,6 +166,18 @@ FileInfo stat_path(const char* path) {
   info.exists = true;
   info.is_dir = S_ISDIR(st.st_mode);
   info.is_regular = S_ISREG(st.st_mode);
+  info.is_char_device = S_ISCHR(st.st_mode);
+  // Attributes as the nearest equivalents: no owner write permission is
+  // read-only, a name beginning with "." is hidden, a regular file carries
+  // the archive mark.
+  if (!(st.st_mode & S_IWUSR)) info.attributes |= kAttrReadOnly;
+  if (info.is_dir) info.attributes |= kAttrDirectory;
+  if (info.is_regular) info.attributes |= kAttrArchive;
+  const char* base = host;
+  for (const char* p = host; *p; ++p)
+    if (*p == '/' && p[1] != 0) base = p + 1;
+  if (base[0] == '.' && base[1] != 0 && base[1] != '/' && !(base[1] == '.' && (base[2] == 0 || base[2] == '/')))
+    info.attributes |= kAttrHidden;
   info.executable = (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
   info.size = static_cast<std::int64_t>(st.st_size);
   info.mode = static_cast<unsigned>(st.st_mode & 07777);
