@@ -724,60 +724,78 @@ bool LineNfa::build(const Regex& rx) {
   }
   positions_ = n;
   last_ = n == 0 ? 0 : std::uint64_t{1} << (n - 1);
-  // Without two free positions in a row, one step finds all of them.
-  const std::uint64_t free = optional_ | word_start_ | word_end_;
-  free_chains_ = (free & (free << 1)) != 0;
+  // The positions that take no byte, by whether a word byte comes before
+  // (2) and after (1) the place; without two of them in a row, one step
+  // finds all that follow from the positions reached.
+  for (std::size_t here = 0; here < 4; ++here) {
+    std::uint64_t free = optional_;
+    if (here == 1) free |= word_start_;
+    if (here == 2) free |= word_end_;
+    free_[here] = free;
+    chains_[here] = (free & (free << 1)) != 0;
+  }
   if (!anchored_ && regex_first_bytes(prog, first_) && first_.size() < 192) skip_ = true;
   ready_ = true;
   return true;
 }
+
+namespace {
+
+// Word bytes (letters, digits, "_") for the word starts and ends.
+constexpr std::array<bool, 256> kWordByte = [] {
+  std::array<bool, 256> t{};
+  for (int c = 0; c < 256; ++c)
+    t[static_cast<std::size_t>(c)] =
+        (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+  return t;
+}();
+
+}  // namespace
 
 bool LineNfa::matches(std::string_view s) const {
   // The engine's subject ends at the first NUL byte.
   if (const void* z = std::memchr(s.data(), 0, s.size()))
     s = s.substr(0, static_cast<std::size_t>(static_cast<const char*>(z) - s.data()));
   const std::size_t len = s.size();
+  const auto* bytes = reinterpret_cast<const unsigned char*>(s.data());
   auto at_end = [&](std::size_t p) {
     if (p >= len) return true;
-    const char c = s[p];
-    return c == 26 || (c == '\n' && p + 1 == len) || (c == '\r' && p + 2 == len && s[p + 1] == '\n');
+    const unsigned char c = bytes[p];
+    return c == 26 || (c == '\n' && p + 1 == len) || (c == '\r' && p + 2 == len && bytes[p + 1] == '\n');
   };
   if (positions_ == 0) return !end_anchor_ || !anchored_ || at_end(0);
-  auto word = [](unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-  };
   const bool assertions = (word_start_ | word_end_) != 0;
-  const bool epsilon = (optional_ | word_start_ | word_end_) != 0;
-  std::uint64_t d = 0;  // bit i: the first i+1 positions matched up to here
+  std::uint64_t d = 0;      // bit i: the first i+1 positions matched up to here
+  bool after_word = false;  // the byte before p is a word byte
   for (std::size_t p = 0;; ++p) {
-    if (d == 0 && skip_) {
+    if (d == 0 && skip_ && (p == len || !first_.has(bytes[p]))) {
       // Nothing under way: no match begins before the next byte that
       // can begin one.
       const std::size_t k = first_.find(s.substr(p));
       if (k == npos) return false;
-      p += k;
+      if (k != 0) {
+        p += k;
+        after_word = kWordByte[bytes[p - 1]];
+      }
     }
     const std::uint64_t start = !anchored_ || p == 0 ? 1 : 0;
-    if (epsilon) {
-      // Positions that take no byte here: skipped optional copies and
-      // word starts and ends that hold between the bytes p-1 and p.
-      std::uint64_t free = optional_;
-      if (assertions) {
-        const bool after_word = p > 0 && word(static_cast<unsigned char>(s[p - 1]));
-        const bool before_word = p < len && word(static_cast<unsigned char>(s[p]));
-        if (before_word && !after_word) free |= word_start_;
-        if (!before_word && after_word) free |= word_end_;
-      }
+    // The positions that take no byte here: skipped optional copies, and
+    // the word starts and ends that hold between the bytes p-1 and p.
+    const bool before_word = assertions && p < len && kWordByte[bytes[p]];
+    const int here = (after_word ? 2 : 0) | (before_word ? 1 : 0);
+    const std::uint64_t free = free_[static_cast<std::size_t>(here)];
+    if (free != 0) {
       for (;;) {
         const std::uint64_t more = ((d << 1) | start) & free & ~d;
         d |= more;
-        if (more == 0 || !free_chains_) break;
+        if (more == 0 || !chains_[static_cast<std::size_t>(here)]) break;
       }
     }
     if ((d & last_) != 0 && (!end_anchor_ || at_end(p))) return true;
     if (p == len || (d == 0 && anchored_ && p > 0)) return false;
-    const std::uint64_t b = takes_[static_cast<unsigned char>(s[p])];
+    const std::uint64_t b = takes_[bytes[p]];
     d = (((d << 1) | start) & b) | (d & repeat_ & b);
+    after_word = before_word;
   }
 }
 

@@ -161,7 +161,11 @@ class LineNfa {
   std::uint64_t last_ = 0;
   ByteSet first_;             // the bytes a match can begin with
   bool skip_ = false;         // first_ is worth searching for
-  bool free_chains_ = false;  // two positions that take no byte in a row
+  // The positions that take no byte where the bytes around are word
+  // bytes or not (index: 2 for before, 1 for after), and whether two of
+  // them follow each other.
+  std::array<std::uint64_t, 4> free_{};
+  std::array<bool, 4> chains_{};
   int positions_ = 0;
   bool anchored_ = false;
   bool end_anchor_ = false;
