@@ -103,6 +103,9 @@ for t in "${targets[@]}"; do
   make_seeds "$t" "$corpus"
   dict=()
   [ -f "$root/fuzz/$t.dict" ] && dict=(-dict="$root/fuzz/$t.dict")
+  # Options a target always runs with (fuzz/NAME.options, one line).
+  opts=()
+  [ -f "$root/fuzz/$t.options" ] && read -r -a opts <"$root/fuzz/$t.options"
   echo "fuzz/run.sh: $t for $seconds s, log $log"
   # With -jobs=N libFuzzer writes fuzz-JOB.log into the current directory.
   workdir=$build/logs/$t.jobs
@@ -112,7 +115,7 @@ for t in "${targets[@]}"; do
   # The largest inputs (a 4095-byte program against a 4095-byte subject)
   # take a few seconds under the sanitizers, more on a busy machine; a
   # runaway match takes far longer than the timeout.
-  (cd "$workdir" && "$build/fuzz_$t" "$corpus" "${dict[@]}" -max_total_time="$seconds" -timeout=60 \
+  (cd "$workdir" && "$build/fuzz_$t" "$corpus" "${dict[@]}" "${opts[@]}" -max_total_time="$seconds" -timeout=60 \
     -artifact_prefix="$artifacts/" -print_final_stats=1 "$@") >"$log" 2>&1 || rc=$?
   # The job logs, when there are any, also end up in the main log: count
   # them once.

@@ -19,24 +19,77 @@ int bi_echo(int argc, char** argv);
 int bi_prints(int argc, char** argv);
 
 // Status and flow: `:`, true, kill, link and nop do nothing; false [n];
-// inv; exit.                                            flow.cpp
+// inv; exit; the control codes; the text runners eval, `.`, trap,
+// prompt and extern; shift and fprint.                 flow.cpp
 int bi_nothing(const BuiltinCall& call);
 int bi_false(const BuiltinCall& call);
 int bi_inv(const BuiltinCall& call);
 int bi_exit(const BuiltinCall& call);
+int bi_break(const BuiltinCall& call);
+int bi_continue(const BuiltinCall& call);
+int bi_goend(const BuiltinCall& call);
+int bi_return(const BuiltinCall& call);
+int bi_goto(const BuiltinCall& call);
+int bi_shift(const BuiltinCall& call);
+int bi_eval(const BuiltinCall& call);
+int bi_dot(const BuiltinCall& call);
+int bi_extern(const BuiltinCall& call);
+int bi_trap(const BuiltinCall& call);
+int bi_fprint(const BuiltinCall& call);
+int bi_prompt(const BuiltinCall& call);
 
-// Information about the session: times, env, ver, autor.   info.cpp
+// Variables, aliases and the environment.               vars.cpp
+int bi_set(const BuiltinCall& call);
+int bi_unset(const BuiltinCall& call);
+int bi_unsetenv(const BuiltinCall& call);
+int bi_export(const BuiltinCall& call);
+int bi_unexport(const BuiltinCall& call);
+int bi_readonly(const BuiltinCall& call);
+int bi_alias(const BuiltinCall& call);
+int bi_unalias(const BuiltinCall& call);
+int bi_local(const BuiltinCall& call);
+int bi_global(const BuiltinCall& call);
+int bi_static(const BuiltinCall& call);
+int bi_typeset(const BuiltinCall& call);
+int bi_ifdef(const BuiltinCall& call);  // ifdef ifset
+int bi_ifenv(const BuiltinCall& call);
+int bi_localset(const BuiltinCall& call);
+
+// Information about the session and the command names: times, env, ver,
+// autor, whence and type.                               info.cpp
 int bi_times(const BuiltinCall& call);
 int bi_env(const BuiltinCall& call);
 int bi_ver(const BuiltinCall& call);
 int bi_autor(const BuiltinCall& call);
+int bi_whence(const BuiltinCall& call);  // whence type
 
-// Directories: pwd.                                     dirs.cpp
+// Small utilities: umask, sleep, tz, mtime, fsize, fmode, stime.
+//                                                       misc.cpp
+int bi_umask(const BuiltinCall& call);
+int bi_sleep(const BuiltinCall& call);
+int bi_tz(const BuiltinCall& call);
+int bi_mtime(const BuiltinCall& call);
+int bi_fsize(const BuiltinCall& call);
+int bi_fmode(const BuiltinCall& call);
+int bi_stime(const BuiltinCall& call);
+
+// Paths: dirname, basename, fullname.                   paths.cpp
+int bi_dirname(const BuiltinCall& call);
+int bi_basename(const BuiltinCall& call);
+int bi_fullname(const BuiltinCall& call);
+
+// Directories: pwd, cd and chdir.                      dirs.cpp
 int bi_pwd(const BuiltinCall& call);
+int bi_cd(int argc, char** argv);  // cd chdir
 
-// Other programs: the line for the system command interpreter.
-//                                                       process.cpp
+// Other programs and descriptors: the line for the system command
+// interpreter, system, exec, fork, wait, sane.          process.cpp
 int bi_system_line(const BuiltinCall& call);
+int bi_system(const BuiltinCall& call);
+int bi_exec(const BuiltinCall& call);
+int bi_fork(const BuiltinCall& call);
+int bi_wait(const BuiltinCall& call);
+int bi_sane(const BuiltinCall& call);
 
 // Arithmetic: let.                                      arith.cpp
 int bi_let(int argc, char** argv);
@@ -47,6 +100,22 @@ int bi_array(int argc, char** argv);
 // (for set: "-A" or "+A" and the rest).  Returns the exit status.
 int array_set_from_words(int count, char** words);
 
+// Byte filters: cat, wc, tee, rel, crc.               filters.cpp
+int bi_cat(int argc, char** argv);
+int bi_wc(int argc, char** argv);
+int bi_tee(int argc, char** argv);
+int bi_rel(int argc, char** argv);
+int bi_crc(int argc, char** argv);
+// tr and cut.                                           filters_tr_cut.cpp
+int bi_tr(int argc, char** argv);
+int bi_cut(int argc, char** argv);
+// sum and base.                                         filters_sum_base.cpp
+int bi_sum(int argc, char** argv);
+int bi_base(int argc, char** argv);
+
+// Sorting lines: sortl.                                sortl.cpp
+int bi_sortl(int argc, char** argv);
+
 // Regular expressions: line selection and matching with
 // substitution (helpers in search.h).           grep.cpp, expr.cpp
 int bi_grep(int argc, char** argv);
@@ -55,21 +124,11 @@ int bi_expr(int argc, char** argv);
 // Builtins whose layers are still to come.              unbuilt.cpp
 int bi_unavailable(const BuiltinCall& call);
 int bi_test(int argc, char** argv);  // [ [[ test
-int bi_cat(int argc, char** argv);
 int bi_line(int argc, char** argv);
-int bi_wc(int argc, char** argv);
-int bi_tee(int argc, char** argv);
-int bi_rel(int argc, char** argv);
-int bi_crc(int argc, char** argv);
-int bi_tr(int argc, char** argv);
-int bi_cut(int argc, char** argv);
 int bi_read(int argc, char** argv);
 int bi_readl(int argc, char** argv);
 int bi_seek(int argc, char** argv);
 int bi_catv(int argc, char** argv);
-int bi_cd(int argc, char** argv);  // cd chdir
-int bi_sum(int argc, char** argv);
-int bi_base(int argc, char** argv);
 int bi_list(int argc, char** argv);
 int bi_move(int argc, char** argv);
 int bi_remove(int argc, char** argv);
@@ -79,6 +138,5 @@ int bi_fstat(int argc, char** argv);
 int bi_ctime(int argc, char** argv);
 int bi_systime(int argc, char** argv);
 int bi_mktemp(int argc, char** argv);
-int bi_sortl(int argc, char** argv);
 
 }  // namespace vek

@@ -20,21 +20,11 @@ int bi_unavailable(const BuiltinCall& call) {
 }
 
 int bi_test(int, char** argv) { return unavailable(argv); }
-int bi_cat(int, char** argv) { return unavailable(argv); }
 int bi_line(int, char** argv) { return unavailable(argv); }
-int bi_wc(int, char** argv) { return unavailable(argv); }
-int bi_tee(int, char** argv) { return unavailable(argv); }
-int bi_rel(int, char** argv) { return unavailable(argv); }
-int bi_crc(int, char** argv) { return unavailable(argv); }
-int bi_tr(int, char** argv) { return unavailable(argv); }
-int bi_cut(int, char** argv) { return unavailable(argv); }
 int bi_read(int, char** argv) { return unavailable(argv); }
 int bi_readl(int, char** argv) { return unavailable(argv); }
 int bi_seek(int, char** argv) { return unavailable(argv); }
 int bi_catv(int, char** argv) { return unavailable(argv); }
-int bi_cd(int, char** argv) { return unavailable(argv); }
-int bi_sum(int, char** argv) { return unavailable(argv); }
-int bi_base(int, char** argv) { return unavailable(argv); }
 int bi_list(int, char** argv) { return unavailable(argv); }
 int bi_move(int, char** argv) { return unavailable(argv); }
 int bi_remove(int, char** argv) { return unavailable(argv); }
@@ -44,6 +34,5 @@ int bi_fstat(int, char** argv) { return unavailable(argv); }
 int bi_ctime(int, char** argv) { return unavailable(argv); }
 int bi_systime(int, char** argv) { return unavailable(argv); }
 int bi_mktemp(int, char** argv) { return unavailable(argv); }
-int bi_sortl(int, char** argv) { return unavailable(argv); }
 
 }  // namespace vek

@@ -14,7 +14,6 @@
 
 namespace vek {
 
-std::array<char, 260> home_directory{};
 int default_output_base = 10;
 
 bool Scanner::end_word(bool force) {

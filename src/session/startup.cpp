@@ -13,7 +13,9 @@
 #include "core/words.h"
 #include "io/fdio.h"
 #include "platform/platform.h"
+#include "proc/process.h"
 #include "proc/redirect.h"
+#include "proc/search.h"
 #include "proc/tempfiles.h"
 #include "session/diag.h"
 #include "session/input.h"
@@ -24,8 +26,6 @@
 namespace vek {
 
 const char* command_string = nullptr;
-std::array<char, 512> command_search_list{};
-std::array<char, 512> cd_search_list{};
 std::array<char, 16> terminal_name{};
 
 namespace {
@@ -53,40 +53,14 @@ void apply_option(char c, bool on) {
   if (c == '!') plat::set_ignore_termination(on);
 }
 
-// Builds a search list: entries separated by ':' or ';' on this
-// platform, each normalised to the interpreter's path form.
-void build_search_list(std::array<char, 512>& dst, const char* value) {
-  std::size_t n = 0;
-  for (const char* p = value; *p && n + 1 < dst.size(); ++p) dst[n++] = (*p == '/') ? '\\' : *p;
-  dst[n] = 0;
-}
-
-bool is_regular_nonempty(const char* path) {
-  plat::FileInfo fi = plat::stat_path(path);
-  return fi.exists && fi.is_regular && fi.size > 0;
-}
-
-// Finds a script named on the command line: as written, else along the
-// command search list.  Stores the full path.
+// Finds a script named on the command line as a command is found (along
+// PATH with the extensions, the current directory last) and stores its
+// full path.
 bool find_script(const char* name, std::array<char, 260>& out) {
-  std::array<char, 260> path{};
-  concat_strings_n(static_cast<int>(path.size()), path.data(), {name});
-  path_normalize(path.data());
-  plat::FileInfo fi = plat::stat_path(path.data());
-  if (fi.exists && fi.is_regular) {
-    if (path[0] == '\\' || (path[0] && path[1] == ':')) {
-      out = path;
-    } else {
-      std::array<char, 260> cwd{};
-      sys_getcwd(cwd.data(), static_cast<int>(cwd.size()));
-      const char* rel = path.data();
-      if (rel[0] == '.' && rel[1] == '\\') rel += 2;
-      concat_strings_n(static_cast<int>(out.size()), out.data(), {cwd.data(), "\\", rel});
-      collapse_backslashes(out.data());
-    }
-    return true;
-  }
-  return false;
+  const char* found = search_command(true, name);
+  if (found == nullptr) return false;
+  concat_strings_n(static_cast<int>(out.size()), out.data(), {found});
+  return true;
 }
 
 }  // namespace
@@ -220,7 +194,7 @@ void reset_interpreter() {
   build_class_tables();
   build_command_table();
   special_init();
-  heredoc = HeredocState{};
+  reset_redirections(ResetMode::kQuiet);
   default_output_base = 10;
   function_offset.fill(0);
   function_length.fill(0);
@@ -246,9 +220,12 @@ void start_up(char* first_word) {
   plat::init_process();
   session_cleanup(CleanupMode::kStartup);
   load_settings(SettingsSource::kEnvironment);
-  // The interpreter's own full path, for scripts it runs itself.
-  if (!plat::program_file(program_path.data(), program_path.size()))
-    copy_truncated(program_path, first_word != nullptr ? first_word : "vek", 259);
+  // The interpreter's own full path, for scripts it runs itself: what the
+  // system says it started, else the first word searched like a command.
+  if (!plat::program_file(program_path.data(), program_path.size())) {
+    const char* found = first_word != nullptr ? search_command(true, first_word) : nullptr;
+    copy_truncated(program_path, found != nullptr ? found : first_word != nullptr ? first_word : "vek", 259);
+  }
 
   hold_descriptors();
   open_temp_files();
@@ -321,7 +298,7 @@ void run_profile(SessionPlan& plan, const InputState& base) {
   std::array<char, 260> profile{};
   concat_strings_n(static_cast<int>(profile.size()), profile.data(), {home_directory.data(), "\\autoexec.vek"});
   collapse_backslashes(profile.data());
-  if (!is_regular_nonempty(profile.data())) return;
+  if (file_test('F', profile.data()) == 0) return;
   profile_running = true;
   try {
     run_source(profile.data(), 0, 0, kModeProfile);

@@ -1,7 +1,9 @@
 // The platform layer seen through its interface only, so that the same
 // checks run against the POSIX layer and against the Win32 layer (under
 // Wine).  Run in an empty directory; ends with "N passed, N failed".
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -37,7 +39,19 @@ int count_entries(const char* prefix) {
 
 }  // namespace
 
-int main() {
+// Child modes, started by the process checks below.
+int child(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--exit") == 0) return std::atoi(argv[2]);
+  // Descriptor 5 is inherited, the given one (10 or above) is not.
+  if (argc == 3 && std::strcmp(argv[1], "--descriptors") == 0) {
+    const bool five = plat::write(5, "child", 5) == 5;
+    return five && !plat::is_open(std::atoi(argv[2])) ? 0 : 1;
+  }
+  return 99;
+}
+
+int main(int argc, char** argv) {
+  if (argc > 1) return child(argc, argv);
   plat::init_process();
   const bool win32 = std::strcmp(plat::defaults().system_name, "Win32") == 0;
 
@@ -94,11 +108,14 @@ int main() {
   CHECK(!plat::stat_path(f).exists);
   CHECK(plat::unlink(f) < 0);
 
-  // Text mode translates line ends on Win32 only.
+  // Text mode translates line ends, also on a duplicate.
   fd = plat::open("check_t.txt", plat::kWrite | plat::kCreate | plat::kTruncate | plat::kText);
-  plat::write(fd, "a\nb\n", 4);
+  plat::write(fd, "a\n", 2);
+  const int t2 = plat::dup(fd);
+  plat::write(t2, "b\n", 2);
+  plat::close(t2);
   plat::close(fd);
-  CHECK(plat::stat_path("check_t.txt").size == (win32 ? 6 : 4));
+  CHECK(plat::stat_path("check_t.txt").size == 6);
   fd = plat::open("check_t.txt", plat::kRead | plat::kText);
   CHECK(plat::read(fd, data, sizeof data) == 4 && std::memcmp(data, "a\nb\n", 4) == 0);
   plat::close(fd);
@@ -128,6 +145,72 @@ int main() {
   plat::env_unset("VEK_CHECK_PROBE");
   CHECK(count_entries("VEK_CHECK_PROBE=") == 0);
 
+  // The file-creation mask reads back as it was set.
+  const unsigned mask = plat::file_mask();
+  plat::set_file_mask(022);
+  CHECK(plat::file_mask() == 022);
+  plat::set_file_mask(0777);
+  CHECK(plat::file_mask() == 0777);
+  plat::set_file_mask(mask);
+  CHECK(plat::file_mask() == mask);
+  // Duplicates above the user's descriptors, positioned transfers, the
+  // status of a descriptor.
+  fd = plat::open("check_p.txt", plat::kReadWrite | plat::kCreate | plat::kTruncate | plat::kBinary);
+  const int high = plat::dup_high(fd);
+  CHECK(high >= 10 && plat::same_file(fd, high));
+  CHECK(plat::write_at(fd, "abcdef", 6, 0) == 6 && plat::lseek(fd, 0, plat::kSeekCur) == 0);
+  CHECK(plat::read_at(high, data, 3, 2) == 3 && std::memcmp(data, "cde", 3) == 0);
+  CHECK(plat::lseek(high, 0, plat::kSeekCur) == 0);
+  unsigned mode = 0;
+  std::int64_t size = 0;
+  CHECK(plat::descriptor_status(high, mode, size) && (mode & 0170000) == 0100000 && size == 6);
+  CHECK(!plat::descriptor_status(99, mode, size));
+  CHECK(plat::path_exists("check_p.txt") && !plat::path_exists("no_such_file"));
+  const int other = plat::open("check_q.txt", plat::kWrite | plat::kCreate | plat::kBinary);
+  CHECK(!plat::same_file(fd, other));
+  plat::close(other);
+  plat::unlink("check_q.txt");
+  plat::close(fd);
+
+  // Changing the directory.
+  char cwd[1024];
+  CHECK(plat::getcwd(cwd, sizeof cwd));
+  CHECK(!plat::change_dir("no_such_dir"));
+  CHECK(plat::change_dir("..") && plat::getcwd(buf, sizeof buf) && std::strcmp(buf, cwd) != 0);
+  CHECK(plat::change_dir(cwd) && plat::getcwd(buf, sizeof buf) && std::strcmp(buf, cwd) == 0);
+
+  // Started programs: their exit code, descriptors 0 to 9 passed on and
+  // the interpreter's own ones not.
+  char self[1024];
+  CHECK(plat::program_file(self, sizeof self));
+  char exit_opt[] = "--exit";
+  char seven[] = "7";
+  char* exit_args[] = {self, exit_opt, seven, nullptr};
+  int code = -1;
+  bool normal = false;
+  plat::ignore_interrupts(true);
+  int pid = plat::spawn(self, exit_args);
+  CHECK(pid > 0 && plat::wait_child(pid, code, normal) == pid && code == 7 && normal);
+  plat::ignore_interrupts(false);
+  CHECK(plat::wait_child(-1, code, normal) == 0);
+  CHECK(plat::spawn("no_such_program.exe", exit_args) < 0);
+  fd = plat::open("check_c.txt", plat::kWrite | plat::kCreate | plat::kTruncate | plat::kBinary);
+  CHECK(plat::dup2(fd, 5) == 5);
+  plat::close(fd);
+  char desc_opt[] = "--descriptors";
+  char high_text[16];
+  std::snprintf(high_text, sizeof high_text, "%d", high);
+  char* desc_args[] = {self, desc_opt, high_text, nullptr};
+  pid = plat::spawn(self, desc_args);
+  CHECK(pid > 0 && plat::wait_child(-1, code, normal) == pid && code == 0);
+  plat::close(5);
+  plat::close(high);
+  CHECK(plat::stat_path("check_c.txt").size == 5);
+  CHECK(plat::system_shell() != nullptr && plat::system_shell_switch() != nullptr);
+  plat::unlink("check_p.txt");
+  plat::unlink("check_c.txt");
+
+  CHECK(plat::memory_available() > 1024 * 1024);
   CHECK(plat::time_now() > 1600000000);
   CHECK(plat::process_id() > 0);
   plat::install_signal_handlers();

@@ -100,8 +100,11 @@ def case_descriptor_layout(tmp):
         for fd in range(3, 10):
             assert fds.get(fd) == "/dev/null", (fd, fds.get(fd))
         internal = sorted(os.path.basename(t) for fd, t in fds.items() if fd >= 10)
-        assert internal == ["vek_tmpf.100", "vek_tmpf.101", "vek_tmpf.101",
-                            "vek_tmpf.102", "vek_tmpf.103"], internal
+        # The substitution file and pipe file B are open twice too:
+        # here-documents and pipeline stages read them through read-only
+        # descriptors of their own.
+        assert internal == ["vek_tmpf.100", "vek_tmpf.100", "vek_tmpf.101", "vek_tmpf.101",
+                            "vek_tmpf.102", "vek_tmpf.103", "vek_tmpf.103"], internal
     finally:
         p.stdin.close()
         p.wait(timeout=5)
@@ -281,6 +284,21 @@ def case_no_internal_file_left(tmp):
         assert temp_files(tmp) == [], (kind, temp_files(tmp))
 
 
+def case_signal_trap_in_a_loop(tmp):
+    # A busy loop acts on the signal between its words; trap 2 runs once.
+    p = start([], tmp)
+    p.stdin.write(b"trap 'echo caught $?' 2\necho ready\nwhile true; do :; done\n")
+    p.stdin.flush()
+    wait_for(p.stdout, b"ready\r\n")
+    time.sleep(0.1)
+    p.send_signal(signal.SIGTERM)
+    out, err = p.communicate(timeout=5)
+    assert out == b"caught 16\r\n", out
+    assert err == b"*** SIGNAL ***  15  Prozess-Terminierung\r\n", err
+    assert p.returncode == 2, p.returncode
+    assert temp_files(tmp) == [], temp_files(tmp)
+
+
 # (name, function, runs under Wine)
 CASES = [
     ("descriptors 3 to 9 on the null device, internal files above", case_descriptor_layout, False),
@@ -297,6 +315,7 @@ CASES = [
     ("a closed standard input stays closed", case_closed_standard_input, False),
     ("nesting past the limit reports error 28", case_nesting_limit, True),
     ("no internal file is left after any way out", case_no_internal_file_left, False),
+    ("a signal runs trap 2 in a loop", case_signal_trap_in_a_loop, False),
 ]
 
 

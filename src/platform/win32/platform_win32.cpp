@@ -135,6 +135,14 @@ void init_process() {
   if (console_handle(in)) ::SetConsoleMode(in, ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
 }
 
+// The mask is kept whole here; the runtime gets its read and write bits.
+unsigned file_mask() { return static_cast<unsigned>(g_creation_mask) & 0777u; }
+
+void set_file_mask(unsigned mask) {
+  g_creation_mask = static_cast<int>(mask & 0777u);
+  ::_umask(g_creation_mask);
+}
+
 bool host_path(const char* path, char* out, std::size_t size) {
   if (size == 0) return false;
   std::size_t n = 0;
