@@ -89,7 +89,7 @@ SCENARIOS = [
         ("keys", ["echo $?", "Enter"]),
         ("expect", "\n18\n"),
     ]),
-    ("nesting past the limit returns to the prompt", ["-p"], [
+    ("nesting past the limit returns to the prompt", ["-p", "+E"], [
         ("expect", "1#  "),
         ("keys", ["echo " + "${x-" * 300 + "y" + "}" * 300, "Enter"]),
         ("expect", "vek: Stack-Limit (Verschachtelung/Rekursion?!).\n"),
