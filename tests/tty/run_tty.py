@@ -271,6 +271,13 @@ SCENARIOS = [
         ("keys", ["cat s1.txt", "Enter"]),
         ("expect", "3#  echo after\nafter\n4#  cat s2.txt"),
     ], {"cls.txt": "\x1b[2J", "s2.txt": "\x1b[2z", "s1.txt": "\x1b[1z"}),
+    ("echo switched off by a sequence is back after exit", ["-p", ";", "stty", "-a"], [
+        ("expect", "1#  "),
+        ("keys", ["cat c.txt", "Enter"]),
+        ("expect", "2#  "),
+        ("keys", ["exit", "Enter"]),
+        ("expect", "isig icanon iexten echo "),
+    ], {"c.txt": "\x1b[8m"}),
     ("the terminal is back in line mode after SIGTERM in an edit", ["-p", ";", "stty", "-a"], [
         ("expect", "1#  "),
         ("keys", ["/bin/sh -c 'sleep 0.3; kill -TERM $PPID' &", "Enter"]),

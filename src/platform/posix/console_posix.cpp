@@ -19,7 +19,10 @@ int pending_signal();
 
 namespace {
 
-// The terminal settings found when the interpreter first changed them.
+// The terminal settings found when the interpreter first changed them
+// (put back on the way out), and the line mode the editor returns to
+// (their echo follows the console input mode).
+struct termios g_found;
 struct termios g_saved;
 volatile int g_saved_valid = 0;
 volatile int g_changed = 0;
@@ -32,6 +35,7 @@ std::size_t g_key_count = 0;
 bool save_once() {
   if (g_saved_valid) return true;
   if (::tcgetattr(0, &g_saved) != 0) return false;
+  g_found = g_saved;
   g_saved_valid = 1;
   return true;
 }
@@ -80,7 +84,7 @@ namespace posix {
 // For the fault handler: back to the saved settings (tcsetattr may be
 // called from a signal handler).
 void restore_terminal_from_handler() {
-  if (g_saved_valid && g_changed) ::tcsetattr(0, TCSANOW, &g_saved);
+  if (g_saved_valid && g_changed) ::tcsetattr(0, TCSANOW, &g_found);
 }
 }  // namespace posix
 
@@ -214,7 +218,7 @@ void console_beep(unsigned, unsigned) {
 }
 
 void console_restore() {
-  if (g_saved_valid && g_changed) ::tcsetattr(0, TCSANOW, &g_saved);
+  if (g_saved_valid && g_changed) ::tcsetattr(0, TCSANOW, &g_found);
   g_raw = false;
 }
 
