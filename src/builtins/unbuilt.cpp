@@ -19,7 +19,6 @@ int bi_unavailable(const BuiltinCall& call) {
   return 0;
 }
 
-int bi_test(int, char** argv) { return unavailable(argv); }
 int bi_line(int, char** argv) { return unavailable(argv); }
 int bi_read(int, char** argv) { return unavailable(argv); }
 int bi_readl(int, char** argv) { return unavailable(argv); }

@@ -127,6 +127,18 @@ FileInfo stat_path(const char* path);
 // Whether anything at all has this name, a dangling link included.
 bool path_exists(const char* path);
 
+// Directory listing for file-name generation.  Calls visit(context, name)
+// for each entry of the directory, "." and ".." included, in the order the
+// system returns them, until visit returns false.  The name is valid until
+// visit returns; visit may list other directories meanwhile, and may throw
+// (the listing is closed on the way out).  False when the directory cannot
+// be read.
+using DirVisitor = bool (*)(void* context, const char* name);
+bool list_directory(const char* path, DirVisitor visit, void* context);
+// Whether the host's file names are the same in any letter case (then a
+// path written in upper case names the same file).
+bool names_ignore_case();
+
 // Environment of the process.
 const char* const* environment();
 void env_set(const char* name, const char* value);
