@@ -38,6 +38,14 @@ int bi_pwd(const BuiltinCall& call);
 //                                                       process.cpp
 int bi_system_line(const BuiltinCall& call);
 
+// File management: list (list.cpp); remove, mkdirs, copy and move on
+// one operation executor and directory walker (files.cpp, fileops.cpp).
+int bi_list(int argc, char** argv);
+int bi_remove(int argc, char** argv);
+int bi_mkdirs(int argc, char** argv);
+int bi_copy(int argc, char** argv);
+int bi_move(int argc, char** argv);
+
 // Builtins whose layers are still to come.              unbuilt.cpp
 int bi_unavailable(const BuiltinCall& call);
 int bi_test(int argc, char** argv);  // [ [[ test
@@ -60,11 +68,6 @@ int bi_catv(int argc, char** argv);
 int bi_cd(int argc, char** argv);  // cd chdir
 int bi_sum(int argc, char** argv);
 int bi_base(int argc, char** argv);
-int bi_list(int argc, char** argv);
-int bi_move(int argc, char** argv);
-int bi_remove(int argc, char** argv);
-int bi_copy(int argc, char** argv);
-int bi_mkdirs(int argc, char** argv);
 int bi_fstat(int argc, char** argv);
 int bi_ctime(int argc, char** argv);
 int bi_systime(int argc, char** argv);
