@@ -46,6 +46,17 @@ int bi_mkdirs(int argc, char** argv);
 int bi_copy(int argc, char** argv);
 int bi_move(int argc, char** argv);
 
+// File status and time: fstat (fstat.cpp); ctime, systime and mktemp
+// (time.cpp).
+int bi_fstat(int argc, char** argv);
+int bi_ctime(int argc, char** argv);
+int bi_systime(int argc, char** argv);
+int bi_mktemp(int argc, char** argv);
+// fstat with `option` ("-m", "-s", "-p", "+m") as its letter word and
+// argv[1..argc-1] as the rest: what mtime, fsize, fmode and stime run.
+// Returns the exit status.
+int fstat_with_option(const char* option, int argc, char** argv);
+
 // Builtins whose layers are still to come.              unbuilt.cpp
 int bi_unavailable(const BuiltinCall& call);
 int bi_test(int argc, char** argv);  // [ [[ test
@@ -68,10 +79,6 @@ int bi_catv(int argc, char** argv);
 int bi_cd(int argc, char** argv);  // cd chdir
 int bi_sum(int argc, char** argv);
 int bi_base(int argc, char** argv);
-int bi_fstat(int argc, char** argv);
-int bi_ctime(int argc, char** argv);
-int bi_systime(int argc, char** argv);
-int bi_mktemp(int argc, char** argv);
 int bi_sortl(int argc, char** argv);
 
 }  // namespace vek

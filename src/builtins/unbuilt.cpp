@@ -39,10 +39,6 @@ int bi_catv(int, char** argv) { return unavailable(argv); }
 int bi_cd(int, char** argv) { return unavailable(argv); }
 int bi_sum(int, char** argv) { return unavailable(argv); }
 int bi_base(int, char** argv) { return unavailable(argv); }
-int bi_fstat(int, char** argv) { return unavailable(argv); }
-int bi_ctime(int, char** argv) { return unavailable(argv); }
-int bi_systime(int, char** argv) { return unavailable(argv); }
-int bi_mktemp(int, char** argv) { return unavailable(argv); }
 int bi_sortl(int, char** argv) { return unavailable(argv); }
 
 }  // namespace vek

@@ -17,6 +17,7 @@
 #include "session/diag.h"
 #include "session/input.h"
 #include "support/strings.h"
+#include "support/timeconv.h"
 #include "vars/special.h"
 #include "vars/varstore.h"
 
@@ -219,6 +220,7 @@ void reset_interpreter() {
   function_offset.fill(0);
   function_length.fill(0);
   function_file_end = 0;
+  clock_offset = 0;
 }
 
 namespace {
