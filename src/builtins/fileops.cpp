@@ -56,12 +56,58 @@ class DirGuard {
 // The copy's data block, shared by every copy.
 std::array<char, 32768> block;
 
+// Ends a copy on a failing read or write: error 16 with the path.
+[[noreturn]] void copy_failure(FdGuard& in, FdGuard& out, const char* path) {
+  in.close();
+  out.close();
+  check_signal();
+  fatal_error(VEK_ERR(kErrSystem), path);
+}
+
+enum class Blocks { kCopied, kShortWrite, kByHand };
+
+// Moves the blocks inside the system.  kByHand when the system cannot (or
+// reports no data on the first block: what shows a size of nothing may
+// still have data to read).  A block that came short followed by a write
+// that fails is the short write of a full disk.
+Blocks copy_in_system(FdGuard& in, FdGuard& out, const char* source, const char* target) {
+  bool first = true;
+  bool came_short = false;
+  for (;;) {
+    bool target_failed = false;
+    const long got = plat::copy_range(in.get(), out.get(), block.size(), &target_failed);
+    if (got == plat::kUnsupported || (got == 0 && first)) return Blocks::kByHand;
+    if (got == 0) return Blocks::kCopied;
+    if (got < 0) {
+      if (target_failed && came_short) return Blocks::kShortWrite;
+      copy_failure(in, out, target_failed ? target : source);
+    }
+    first = false;
+    came_short = got < static_cast<long>(block.size());
+    if (plat::pending_signal() != 0) copy_failure(in, out, source);
+  }
+}
+
+// The same through the block buffer.
+Blocks copy_by_hand(FdGuard& in, FdGuard& out, const char* source, const char* target) {
+  for (;;) {
+    const long got = plat::read(in.get(), block.data(), block.size());
+    if (got == 0) return Blocks::kCopied;
+    if (got < 0) copy_failure(in, out, source);
+    const long put = plat::write(out.get(), block.data(), static_cast<std::size_t>(got));
+    if (put < 0) copy_failure(in, out, target);
+    if (put != got) return Blocks::kShortWrite;
+    if (plat::pending_signal() != 0) copy_failure(in, out, source);
+  }
+}
+
 // Copies the regular file `source` to `target`: the data in 32 KiB
 // blocks, then the source's attributes (and with `keep_times` its access
 // and modification times).  An open failure is error 9, a failing read or
 // write error 16 with the path concerned; a short write or a failure to
-// give the target its attributes or times returns false.
-bool copy_file(const char* source, const char* target, const FileStatus* known, bool keep_times) {
+// give the target its attributes or times returns false.  `created`: the
+// target did not exist before.
+bool copy_file(const char* source, const char* target, const FileStatus* known, bool keep_times, bool created) {
   FileStatus st;
   bool status_ok = true;
   if (known != nullptr) st = *known;
@@ -73,39 +119,15 @@ bool copy_file(const char* source, const char* target, const FileStatus* known, 
     in.close();
     fatal_error(VEK_ERR(kErrOpen), target);
   }
-  bool ok = true;
-  for (;;) {
-    const long got = plat::read(in.get(), block.data(), block.size());
-    if (got == 0) break;
-    if (got < 0) {
-      in.close();
-      out.close();
-      check_signal();
-      fatal_error(VEK_ERR(kErrSystem), source);
-    }
-    const long put = plat::write(out.get(), block.data(), static_cast<std::size_t>(got));
-    if (put < 0) {
-      in.close();
-      out.close();
-      fatal_error(VEK_ERR(kErrSystem), target);
-    }
-    if (put != got) {
-      ok = false;  // a short write: the disk is full
-      break;
-    }
-    if (plat::pending_signal() != 0) {
-      in.close();
-      out.close();
-      check_signal();
-    }
-  }
+  Blocks moved = Blocks::kByHand;
+  if (status_ok && is_regular(st) && st.size > 0) moved = copy_in_system(in, out, source, target);
+  if (moved == Blocks::kByHand) moved = copy_by_hand(in, out, source, target);
   in.close();
   // Data that could not be written back shows only here.
-  if (out.close() != 0) ok = false;
-  if (!ok) return false;
-  if (!status_ok) return false;
+  bool ok = out.close() == 0 && moved == Blocks::kCopied;
+  if (!ok || !status_ok) return false;
   if (keep_times && plat::set_file_times(target, st.atime, st.mtime) != 0) return false;
-  return plat::copy_attributes(target, st) == 0;
+  return plat::copy_attributes(target, st, created) == 0;
 }
 
 // Writes a trace line: the text, the path, and for two-path operations the
@@ -178,7 +200,8 @@ void copy_or_move_entry(const char* source, const FileStatus& st) {
     run_op(Op::kIgnore, source);
     return;
   }
-  if (run_op(Op::kCopy, source, target.data(), &st) == 0 && context.mode == Mode::kMove)
+  if (!target_exists) tst = FileStatus{};
+  if (run_op(Op::kCopy, source, target.data(), &st, &tst) == 0 && context.mode == Mode::kMove)
     run_op(Op::kUnlink, source);
 }
 
@@ -285,20 +308,24 @@ void begin(unsigned options, Mode mode) {
   context.mode = mode;
 }
 
-int run_op(Op op, const char* path, const char* target, const FileStatus* source) {
+int run_op(Op op, const char* path, const char* target, const FileStatus* source, const FileStatus* target_status) {
   const unsigned opts = context.options;
   // Copying a file onto itself (another spelling, a link) would empty it.
+  bool created = false;
   if (op == Op::kCopy) {
     FileStatus s, t;
     if (source != nullptr) s = *source;
     else plat::file_status(path, true, s);
-    if (plat::file_status(target, true, t) && same_file(s, t)) return run_op(Op::kIgnore, path);
+    if (target_status != nullptr) t = *target_status;
+    else plat::file_status(target, true, t);
+    if (same_file(s, t)) return run_op(Op::kIgnore, path);
+    created = !exists(t);
   }
   int result = 0;
   bool failed = false;
   if (!(opts & kDryRun)) {
     switch (op) {
-      case Op::kCopy: failed = !copy_file(path, target, source, (opts & kTimes) != 0); break;
+      case Op::kCopy: failed = !copy_file(path, target, source, (opts & kTimes) != 0, created); break;
       case Op::kRename: failed = plat::rename_path(path, target) != 0; break;
       case Op::kUnlink: failed = plat::unlink(path) != 0; break;
       case Op::kMakeDir: failed = plat::make_directory(path) != 0; break;

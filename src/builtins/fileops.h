@@ -86,8 +86,10 @@ void begin(unsigned options, Mode mode);
 // Performs one operation (unless dry run), writes its trace line as the
 // options ask, adds its result to the exit status and returns it.  A
 // failed copy, rename or make-directory ends the command with error 16.
-// For a copy, `source` may carry the source's status when it is known.
-int run_op(Op op, const char* path, const char* target = nullptr, const plat::FileStatus* source = nullptr);
+// For a copy, `source` and `target_status` may carry the statuses of the
+// source and the target (links followed) when they are known.
+int run_op(Op op, const char* path, const char* target = nullptr, const plat::FileStatus* source = nullptr,
+           const plat::FileStatus* target_status = nullptr);
 
 // Which actions the walker performs.
 struct Actions {

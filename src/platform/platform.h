@@ -143,8 +143,15 @@ int set_permissions(const char* path, unsigned mode);
 // be set.
 int set_attributes(const char* path, unsigned attributes);
 // Gives a copy what its source had: the permission bits on POSIX, the
-// attribute word on Win32.
-int copy_attributes(const char* path, const FileStatus& source);
+// attribute word on Win32.  `created`: the copy is a new file, which may
+// have them already.
+int copy_attributes(const char* path, const FileStatus& source, bool created);
+// Moves up to len bytes from descriptor `in` to `out`, at their current
+// positions, inside the system.  Returns the count (0 at the end of
+// `in`), -1 on failure (*target_failed tells whether writing failed), or
+// kUnsupported, with nothing moved, where the system cannot do it for
+// these two; the caller then reads and writes itself.
+long copy_range(int in, int out, std::size_t len, bool* target_failed);
 // Sets the system clock to calendar seconds; -1 when the system refuses.
 int set_system_time(std::int64_t seconds);
 

@@ -182,8 +182,39 @@ int set_attributes(const char* path, unsigned attributes) {
   return (st.attributes & settable) == (attributes & settable) ? 0 : kUnsupported;
 }
 
-int copy_attributes(const char* path, const FileStatus& source) {
+int copy_attributes(const char* path, const FileStatus& source, bool created) {
+  if (created) {
+    // A new file got 0666 less the creation mask: often just right.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    if ((0666 & ~mask & 0777) == (source.mode & 0777)) return 0;
+  }
   return set_permissions(path, source.mode & 0777);
+}
+
+long copy_range(int in, int out, std::size_t len, bool* target_failed) {
+  *target_failed = false;
+  ssize_t r;
+  do {
+    r = ::copy_file_range(in, nullptr, out, nullptr, len, 0);
+  } while (r < 0 && errno == EINTR);
+  if (r >= 0) return static_cast<long>(r);
+  switch (errno) {
+    case EXDEV:
+    case EINVAL:
+    case ENOSYS:
+    case EOPNOTSUPP:
+    case EBADF:
+      return kUnsupported;
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT:
+    case EROFS:
+      *target_failed = true;
+      return -1;
+    default:
+      return -1;
+  }
 }
 
 int set_system_time(std::int64_t seconds) {

@@ -300,10 +300,19 @@ int set_attributes(const char* path, unsigned attributes) {
   return store_attributes(host, attrs);
 }
 
-int copy_attributes(const char* path, const FileStatus& source) {
+int copy_attributes(const char* path, const FileStatus& source, bool created) {
   char host[kHostPath];
   if (!to_host(path, host)) return -1;
-  return store_attributes(host, static_cast<DWORD>(source.attributes));
+  const DWORD want = static_cast<DWORD>(source.attributes) &
+                     (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+  // A new file carries the archive mark and nothing else.
+  if (created && want == FILE_ATTRIBUTE_ARCHIVE) return 0;
+  return store_attributes(host, want);
+}
+
+long copy_range(int, int, std::size_t, bool* target_failed) {
+  *target_failed = false;
+  return kUnsupported;
 }
 
 int set_system_time(std::int64_t seconds) {
