@@ -178,6 +178,8 @@ void make_target_dir(const char* source) {
     if (!is_dir(st)) fatal_error(VEK_ERR(kErrSystem), target.data());
     return;
   }
+  // A dry run did not make it, but has said so already.
+  if ((context.options & kDryRun) && str_compare(target.data(), context.made.data()) == 0) return;
   run_op(Op::kMakeDir, target.data());
 }
 
@@ -333,6 +335,8 @@ int run_op(Op op, const char* path, const char* target, const FileStatus* source
       case Op::kNotExisting:
       case Op::kIgnore: break;
     }
+  } else if (op == Op::kMakeDir) {
+    concat_strings_n(kWalkSize, context.made.data(), {path});
   }
   switch (op) {
     case Op::kCopy:

@@ -77,6 +77,7 @@ struct Context {
   int source_length = 0;
   const char* target_base = "";   // its target (move, copy)
   plat::FileStatus target_dir;    // identity of the target directory, once known
+  WalkPath made{};                // under a dry run: the directory last made
 };
 extern Context context;
 
