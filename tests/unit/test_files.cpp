@@ -244,6 +244,12 @@ TEST_F(Files, PermissionDeniedGivesTheSpecifiedReports) {
   chmod(host("ro").c_str(), 0555);
   make_dir("t", 0777);
   make_dir("t/sub", 0000);
+  // A directory that can be read but not searched: its entries are seen
+  // but have no status, as if they vanished during the walk.
+  make_dir("v", 0777);
+  make_dir("v/nx", 0755);
+  make_file("v/nx/f", "f");
+  chmod(host("v/nx").c_str(), 0444);
 
   auto as_user = [&](Handler h, std::vector<std::string> words) {
     return in_child([&] {
@@ -278,6 +284,10 @@ TEST_F(Files, PermissionDeniedGivesTheSpecifiedReports) {
   o = as_user(bi_copy, {"copy", "-R", path("t"), path("u")});
   EXPECT_EQ(o.code, 128 + status_of(kErrSystem));
   EXPECT_NE(o.err.find("Fehler bei Systemfunktion: 'list_rf()'"), std::string::npos) << o.err;
+  o = as_user(bi_copy, {"copy", "-R", path("v"), path("w")});
+  EXPECT_EQ(o.code, 2);
+  EXPECT_EQ(o.err, "NEXIST: " + path("v\\nx\\f") + "\r\n");
+
   o = as_user(bi_list, {"list", "-R", path("t")});
   EXPECT_EQ(o.code, 128 + status_of(kErrSystem));
   EXPECT_NE(o.err.find("'list: opendir()'"), std::string::npos) << o.err;
