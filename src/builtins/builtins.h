@@ -19,24 +19,86 @@ int bi_echo(int argc, char** argv);
 int bi_prints(int argc, char** argv);
 
 // Status and flow: `:`, true, kill, link and nop do nothing; false [n];
-// inv; exit.                                            flow.cpp
+// inv; exit; the control codes; the text runners eval, `.`, trap,
+// prompt and extern; shift and fprint.                 flow.cpp
 int bi_nothing(const BuiltinCall& call);
 int bi_false(const BuiltinCall& call);
 int bi_inv(const BuiltinCall& call);
 int bi_exit(const BuiltinCall& call);
+int bi_break(const BuiltinCall& call);
+int bi_continue(const BuiltinCall& call);
+int bi_goend(const BuiltinCall& call);
+int bi_return(const BuiltinCall& call);
+int bi_goto(const BuiltinCall& call);
+int bi_shift(const BuiltinCall& call);
+int bi_eval(const BuiltinCall& call);
+int bi_dot(const BuiltinCall& call);
+int bi_extern(const BuiltinCall& call);
+int bi_trap(const BuiltinCall& call);
+int bi_fprint(const BuiltinCall& call);
+int bi_prompt(const BuiltinCall& call);
 
-// Information about the session: times, env, ver, autor.   info.cpp
+// Variables, aliases and the environment.               vars.cpp
+int bi_set(const BuiltinCall& call);
+int bi_unset(const BuiltinCall& call);
+int bi_unsetenv(const BuiltinCall& call);
+int bi_export(const BuiltinCall& call);
+int bi_unexport(const BuiltinCall& call);
+int bi_readonly(const BuiltinCall& call);
+int bi_alias(const BuiltinCall& call);
+int bi_unalias(const BuiltinCall& call);
+int bi_local(const BuiltinCall& call);
+int bi_global(const BuiltinCall& call);
+int bi_static(const BuiltinCall& call);
+int bi_typeset(const BuiltinCall& call);
+int bi_ifdef(const BuiltinCall& call);  // ifdef ifset
+int bi_ifenv(const BuiltinCall& call);
+int bi_localset(const BuiltinCall& call);
+
+// Information about the session and the command names: times, env, ver,
+// autor, whence and type.                               info.cpp
 int bi_times(const BuiltinCall& call);
 int bi_env(const BuiltinCall& call);
 int bi_ver(const BuiltinCall& call);
 int bi_autor(const BuiltinCall& call);
+int bi_whence(const BuiltinCall& call);  // whence type
 
-// Directories: pwd.                                     dirs.cpp
+// Small utilities: umask, sleep, tz, mtime, fsize, fmode, stime.
+//                                                       misc.cpp
+int bi_umask(const BuiltinCall& call);
+int bi_sleep(const BuiltinCall& call);
+int bi_tz(const BuiltinCall& call);
+int bi_mtime(const BuiltinCall& call);
+int bi_fsize(const BuiltinCall& call);
+int bi_fmode(const BuiltinCall& call);
+int bi_stime(const BuiltinCall& call);
+
+// Paths: dirname, basename, fullname.                   paths.cpp
+int bi_dirname(const BuiltinCall& call);
+int bi_basename(const BuiltinCall& call);
+int bi_fullname(const BuiltinCall& call);
+
+// Directories: pwd, cd and chdir.                      dirs.cpp
 int bi_pwd(const BuiltinCall& call);
+int bi_cd(int argc, char** argv);  // cd chdir
 
-// Other programs: the line for the system command interpreter.
-//                                                       process.cpp
+// Other programs and descriptors: the line for the system command
+// interpreter, system, exec, fork, wait, sane.          process.cpp
 int bi_system_line(const BuiltinCall& call);
+int bi_system(const BuiltinCall& call);
+int bi_exec(const BuiltinCall& call);
+int bi_fork(const BuiltinCall& call);
+int bi_wait(const BuiltinCall& call);
+int bi_sane(const BuiltinCall& call);
+
+// Arithmetic: let.                                      arith.cpp
+int bi_let(int argc, char** argv);
+
+// Arrays: array, and what set -A / set +A hand on.      array.cpp
+int bi_array(int argc, char** argv);
+// The assigning and reading forms of array; `words` are the operands
+// (for set: "-A" or "+A" and the rest).  Returns the exit status.
+int array_set_from_words(int count, char** words);
 
 // File management: list (list.cpp); remove, mkdirs, copy and move on
 // one operation executor and directory walker (files.cpp, fileops.cpp).
@@ -60,8 +122,6 @@ int fstat_with_option(const char* option, int argc, char** argv);
 // Builtins whose layers are still to come.              unbuilt.cpp
 int bi_unavailable(const BuiltinCall& call);
 int bi_test(int argc, char** argv);  // [ [[ test
-int bi_let(int argc, char** argv);
-int bi_array(int argc, char** argv);
 int bi_cat(int argc, char** argv);
 int bi_line(int argc, char** argv);
 int bi_wc(int argc, char** argv);
@@ -76,7 +136,6 @@ int bi_read(int argc, char** argv);
 int bi_readl(int argc, char** argv);
 int bi_seek(int argc, char** argv);
 int bi_catv(int argc, char** argv);
-int bi_cd(int argc, char** argv);  // cd chdir
 int bi_sum(int argc, char** argv);
 int bi_base(int argc, char** argv);
 int bi_sortl(int argc, char** argv);

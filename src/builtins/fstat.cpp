@@ -8,6 +8,7 @@
 #include "io/fdio.h"
 #include "session/input.h"
 #include "support/errors.h"
+#include "support/state.h"
 #include "support/strings.h"
 #include "support/timeconv.h"
 #include "vars/varstore.h"
@@ -151,7 +152,7 @@ int format_field(char* buf, char letter, const FileStatus& st, bool t_form) {
     case 'a':
     case 'm':
     case 'c': {
-      const std::int64_t t = (letter == 'a' ? st.atime : letter == 'm' ? st.mtime : st.ctime) - clock_offset;
+      const std::int64_t t = (letter == 'a' ? st.atime : letter == 'm' ? st.mtime : st.ctime) - timezone_offset;
       if (t_form) return format_t_time(buf, seconds_to_broken_down(t), false);
       return format_seconds(buf, t);
     }
@@ -171,7 +172,7 @@ std::int64_t time_value(char* value, bool t_form, std::int64_t current) {
   if (t_form) {
     BrokenDown t;
     if (!parse_t_time(t, 1, &value)) fatal_error(VEK_ERR(kErrArguments), value);
-    const BrokenDown now = seconds_to_broken_down(current - clock_offset);
+    const BrokenDown now = seconds_to_broken_down(current - timezone_offset);
     for (std::size_t f = 0; f < t.size(); ++f)
       if (t[f] < 0) t[f] = now[f];
     seconds = broken_down_to_seconds(t);
@@ -183,7 +184,7 @@ std::int64_t time_value(char* value, bool t_form, std::int64_t current) {
       case LTime::kOutOfRange: fatal_error(VEK_ERR(kErrLimit), value);
     }
   }
-  return seconds + clock_offset;
+  return seconds + timezone_offset;
 }
 
 void change_field(char letter, char* value, const char* path, int fd, const FileStatus& st, bool t_form) {

@@ -9,6 +9,7 @@
 #include "proc/tempfiles.h"
 #include "session/input.h"
 #include "support/errors.h"
+#include "support/state.h"
 #include "support/strings.h"
 #include "support/timeconv.h"
 #include "vars/varstore.h"
@@ -170,7 +171,7 @@ int bi_systime(int argc, char** argv) {
   } else {
     seconds = l_time_of(word);
   }
-  if (plat::set_system_time(seconds + clock_offset) != 0) fatal_error(VEK_ERR(kErrSystem), "systime");
+  if (plat::set_system_time(seconds + timezone_offset) != 0) fatal_error(VEK_ERR(kErrSystem), "systime");
   return 0;
 }
 

@@ -20,8 +20,6 @@ int bi_unavailable(const BuiltinCall& call) {
 }
 
 int bi_test(int, char** argv) { return unavailable(argv); }
-int bi_let(int, char** argv) { return unavailable(argv); }
-int bi_array(int, char** argv) { return unavailable(argv); }
 int bi_cat(int, char** argv) { return unavailable(argv); }
 int bi_line(int, char** argv) { return unavailable(argv); }
 int bi_wc(int, char** argv) { return unavailable(argv); }
@@ -36,7 +34,6 @@ int bi_read(int, char** argv) { return unavailable(argv); }
 int bi_readl(int, char** argv) { return unavailable(argv); }
 int bi_seek(int, char** argv) { return unavailable(argv); }
 int bi_catv(int, char** argv) { return unavailable(argv); }
-int bi_cd(int, char** argv) { return unavailable(argv); }
 int bi_sum(int, char** argv) { return unavailable(argv); }
 int bi_base(int, char** argv) { return unavailable(argv); }
 int bi_sortl(int, char** argv) { return unavailable(argv); }

@@ -71,6 +71,7 @@ struct BuiltinCall {
   int end = 0;  // slot after the last word
   int pos = 0;  // first free byte of the word buffer
   int number = 1;
+  const char* file = nullptr;  // the found file of `.`, `exec` and `extern`
 };
 
 // A class-1 handler returns the exit status, which the executor stores in

@@ -5,10 +5,13 @@
 
 #include "core/classes.h"
 #include "core/commands.h"
+#include "core/hooks.h"
 #include "core/lists.h"
 #include "core/shell.h"
 #include "core/words.h"
 #include "io/fdio.h"
+#include "proc/process.h"
+#include "proc/search.h"
 #include "proc/tempfiles.h"
 #include "session/diag.h"
 #include "session/input.h"
@@ -38,16 +41,6 @@ bool has_backslash(const char* w) {
   return false;
 }
 
-// A drive change such as "C:", or a word of at least two upper-case
-// letters: such commands go to the system command interpreter.
-bool is_system_word(const char* w) {
-  if (w[0] >= 'A' && w[0] <= 'Z' && w[1] == ':' && w[2] == 0) return true;
-  int n = 0;
-  for (; w[n]; ++n)
-    if (w[n] < 'A' || w[n] > 'Z') return false;
-  return n >= 2;
-}
-
 // Moves the function file's read descriptor back on every way out.
 struct FunctionFilePosition {
   std::int64_t saved;
@@ -61,14 +54,19 @@ struct FunctionFilePosition {
 // numeric operand come first.  Returns the index or a control code.
 int run_executor_builtin(const CommandEntry& e, int argc, char** words, int end, int pos) {
   if (skip_flags != 0) return e.index;
-  if ((e.attributes & kFileOperand) && e.index != exec_ix::kExec) {
+  const char* found = nullptr;
+  if (e.attributes & kFileOperand) {
+    // The file to run must be found; the builtin takes the path from the
+    // search result.  exec without a file does nothing.
     const char* file = argc > 1 ? words[1] : "";
-    // Files are searched by the process layer; nothing can be found yet.
-    shell_error(VEK_ERR(kErrNotFound), file);
-    return e.index;
+    if (file[0] != 0) found = search_command(true, file);
+    if (found == nullptr && (file[0] != 0 || e.index != exec_ix::kExec)) {
+      shell_error(VEK_ERR(kErrNotFound), file);
+      return e.index;
+    }
   }
   if (!(e.attributes & kKeepStatus)) last_status = 0;
-  BuiltinCall call{argc, words, end, pos, 1};
+  BuiltinCall call{argc, words, end, pos, 1, found};
   if (argc > 1 && is_digit(words[1][0])) {
     // A count that does not fit into 32 bits is refused rather than read
     // as some other number.
@@ -82,7 +80,21 @@ int run_executor_builtin(const CommandEntry& e, int argc, char** words, int end,
   return r != 0 ? r : e.index;
 }
 
+// Option h: a command found along PATH is remembered as a tracked alias
+// holding its path.
+void track_command(const char* word, const char* path) {
+  var_set(variable_scope(), word, VarValue::text(path), kAlias | kTracked);
+}
+
 }  // namespace
+
+bool is_system_word(const char* w) {
+  if (w[0] >= 'A' && w[0] <= 'Z' && w[1] == ':' && w[2] == 0) return true;
+  int n = 0;
+  for (; w[n]; ++n)
+    if (w[n] < 'A' || w[n] > 'Z') return false;
+  return n >= 2;
+}
 
 void trace_assignment(const char* name, int count, char** words) {
   sys_write(2, "+ ");
@@ -156,10 +168,11 @@ int execute_command(int kind, int end, int start, int pos) {
   }
   if (executor == nullptr) {
     if (skip_flags != 0) return 0;
-    // External programs are started by the process layer; until it is
-    // there no file can be found to run.
-    shell_error(VEK_ERR(kErrNotFound), word);
-    return 0;
+    // The slot after the words is free: an interpreter script's words
+    // move up by one.
+    auto track = opt('h') && !has_backslash(word) ? track_command : nullptr;
+    if (run_command_file(argc, words, kind == -9, track) == ExternalResult::kDone) return 0;
+    executor = &system_line_entry;
   }
   return run_executor_builtin(*executor, argc, words, end, pos);
 }

@@ -13,6 +13,10 @@ namespace vek {
 // Returns 0, an executor builtin's index, or a control code >= 256.
 int execute_command(int kind, int end, int start, int pos);
 
+// A drive change such as "C:", or a word of at least two upper-case
+// letters: such commands go to the system command interpreter.
+bool is_system_word(const char* w);
+
 // Writes the trace line of an assignment under option x.
 void trace_assignment(const char* name, int count, char** words);
 

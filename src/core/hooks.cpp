@@ -1,7 +1,8 @@
 // Constructs that plug into the scanner and the command-list loops.  The
-// command substitution is complete here; compound commands, redirections,
-// pipelines, child groups, arithmetic and function definitions belong to
-// their own layers and report "not available" until those are built.
+// command substitution is complete here.  Compound commands, labels and
+// function definitions live in core/control.cpp, core/labels.cpp and
+// core/functions.cpp; redirections, pipelines, groups, the command search
+// and external programs in proc/.
 #include "core/hooks.h"
 
 #include <array>
@@ -27,35 +28,6 @@ int substitution_depth = 0;
 
 }  // namespace
 
-int run_compound(int index, int /*idx*/, int /*pos*/) {
-  fatal_error(VEK_ERR(kErrUnavailable), command_name(kClassCompound, index));
-}
-
-int run_header(int index, int /*end*/, int /*start*/, int /*pos*/) {
-  fatal_error(VEK_ERR(kErrUnavailable), command_name(kClassHeader, index));
-}
-
-void pipeline_stage_begin(int /*c*/) { fatal_error(VEK_ERR(kErrUnavailable), "|"); }
-
-void undo_redirections() { input.redirection_count = 0; }
-
-void apply_redirection(char* text, bool /*temporary*/) { fatal_error(VEK_ERR(kErrUnavailable), text); }
-
-void run_group(char* /*text*/) {
-  fatal_error(VEK_ERR(kErrUnavailable), "( ... )");
-}
-
-int arithmetic_evaluate(const char* text) {
-  fatal_error(VEK_ERR(kErrUnavailable), text);
-}
-
-void define_label(const char* /*name*/) {
-  // Labels are recorded by the control layer; without goto a label
-  // definition has no effect.
-}
-
-void define_function(const char* name) { fatal_error(VEK_ERR(kErrUnavailable), name); }
-
 void command_substitution_run(int closing, SubstitutionOutput& out, int start, int pos) {
   NestingGuard level;
   bool strip = false;
@@ -66,32 +38,45 @@ void command_substitution_run(int closing, SubstitutionOutput& out, int start, i
   const bool run = skip_flags == 0;
   std::int64_t mark = 0;
   int saved_stdout = -1;
+  int saved_console = -1;
   const bool outermost = run && substitution_depth == 0;
   const HeredocState saved_heredoc = heredoc;
   if (run) {
     mark = sys_lseek(subst_fd, 0, plat::kSeekCur);
     if (outermost) {
-      saved_stdout = sys_dup(1);
-      if (saved_stdout >= 0) plat::set_no_inherit(saved_stdout);
+      saved_stdout = plat::dup_high(1);
+      saved_console = console_known(1);
       sys_dup2(subst_fd, 1);
+      set_console_known(1, 0);
       heredoc.pending = true;  // no here-document inside the substitution
     }
   }
+  // The commands inside count their own redirections.
+  const int saved_count = input.redirection_count;
+  input.redirection_count = 0;
   struct Restore {
     int saved;
+    int console;
     bool outermost;
     const HeredocState& hd;
+    int count;
     ~Restore() {
-      if (saved >= 0) {
-        plat::dup2(saved, 1);
-        plat::close(saved);
-      } else if (outermost) {
-        plat::close(1);  // standard output was closed before
+      if (outermost) {
+        // Standard output goes back to what it was, closed included.
+        if (saved >= 0) {
+          plat::dup2(saved, 1);
+          plat::close(saved);
+          set_console_known(1, console);
+        } else {
+          plat::close(1);
+          descriptor_changed(1);
+        }
       }
       if (outermost) heredoc = hd;
+      input.redirection_count = count;
       --substitution_depth;
     }
-  } restore{saved_stdout, outermost, saved_heredoc};
+  } restore{saved_stdout, saved_console, outermost, saved_heredoc, saved_count};
   ++substitution_depth;
 
   // The nested lists use the argument area beyond the word being built.
@@ -128,6 +113,9 @@ void command_substitution_run(int closing, SubstitutionOutput& out, int start, i
     length -= want;
   }
   sys_lseek(subst_fd, mark, plat::kSeekSet);
+  // A here-document in force is read up to the end of the file: nothing
+  // may stay behind its body.
+  if (heredocs_in_force() > 0) sys_ftruncate(subst_fd, mark);
 }
 
 }  // namespace vek

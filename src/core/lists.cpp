@@ -12,11 +12,13 @@
 #include "core/shell.h"
 #include "core/words.h"
 #include "io/fdio.h"
+#include "proc/pipes.h"
 #include "proc/tempfiles.h"
 #include "session/diag.h"
 #include "session/input.h"
 #include "support/strings.h"
 #include "vars/special.h"
+#include "vars/subscript.h"
 #include "vars/varstore.h"
 
 namespace vek {
@@ -27,7 +29,7 @@ std::array<char, kWordBufferSize> word_buf{};
 namespace {
 
 // Prepares the reader state of a new source.
-void begin_source(const char* name, unsigned mode, unsigned char* buffer,
+void begin_source(const char* name, unsigned mode, unsigned char* buffer, HoldArea* hold,
                   std::array<VarRecord, kLocalRecords>& locals, const InputState& outer) {
   bool body = (mode & kModeBody) != 0;
   input.fd = -1;
@@ -37,11 +39,13 @@ void begin_source(const char* name, unsigned mode, unsigned char* buffer,
   input.loop_depth = input.break_count = input.continue_count = 0;
   input.cond_depth = input.goend_count = 0;
   input.global_counter = 0;
-  input.goto_label = nullptr;
+  input.labels = {};
+  input.pending_label[0] = 0;
   input.mode = mode;
   input.body_offset = 0;
   input.fill_position = 0;
-  input.compound_work.fill(0);
+  input.loop_hold = input.label_hold = -1;
+  input.hold_area = hold;
   input.string_text = nullptr;
   input.string_length = 0;
   if (body) {
@@ -105,6 +109,7 @@ int run_source(const char* name, int start, int pos, unsigned mode) {
   const InputState saved = input;
   std::array<unsigned char, kInputBufferSize> buffer;
   std::array<VarRecord, kLocalRecords> locals;
+  HoldArea hold;  // stays empty unless a loop spans a refill of a pipe or the console
   struct Restore {
     const InputState& saved;
     ~Restore() {
@@ -114,7 +119,8 @@ int run_source(const char* name, int start, int pos, unsigned mode) {
   } restore{saved};
 
   const bool console = name == nullptr && (mode & kModeConsole);
-  begin_source(name, mode, buffer.data(), locals, saved);
+  begin_source(name, mode, buffer.data(), &hold, locals, saved);
+  const unsigned entry_skip = skip_flags;
   const InputState fresh = input;
   CommandRecord cmd{start, pos, 0};
   int r = kEndOfInput;
@@ -148,12 +154,20 @@ int run_source(const char* name, int start, int pos, unsigned mode) {
       input.rp = input.end = input.buf;
       skip_flags = 0;
     } catch (const GotoRestart&) {
-      // The label search moved the reader: go on from there.
+      // The label search moved the reader: go on from there, outside
+      // every construct that was running.
       input.loop_depth = input.break_count = input.continue_count = 0;
       input.cond_depth = input.goend_count = 0;
+      input.loop_hold = -1;
+      skip_flags = entry_skip;
     }
   }
-  if (input.goto_label != nullptr) fatal_error(VEK_ERR(kErrLabel), input.goto_label);
+  if (input.pending_label[0] != 0) {
+    const std::array<char, kLabelNameMax + 1> label = input.pending_label;
+    input.pending_label[0] = 0;
+    skip_flags &= ~kSkipLabel;
+    fatal_error(VEK_ERR(kErrLabel), label.data());
+  }
   if (r >= kClosingBase && r <= kClosingBase + 8) fatal_error(VEK_ERR(kErrSyntax), "Beginn der Syntax-Einheit fehlt");
   return r;
 }
@@ -197,11 +211,38 @@ int run_list(const CommandRecord& cmd) {
   return r;
 }
 
+namespace {
+
+int run_stages(const CommandRecord& cmd, PipelineRun& pipe);
+
+}  // namespace
+
 int run_pipeline(const CommandRecord& cmd) {
+  PipelineRun pipe;
+  int r;
+  try {
+    r = run_stages(cmd, pipe);
+  } catch (const GotoRestart&) {
+    // The label search goes on in this source: the pipe files go back.
+    // (An abort leaves them to the reset of the abort path.)
+    pipe_finish(pipe);
+    throw;
+  }
+  pipe_finish(pipe);
+  return r;
+}
+
+namespace {
+
+int run_stages(const CommandRecord& cmd, PipelineRun& pipe) {
+  bool after_bar = false;
   for (;;) {
     CollectResult res;
     int r = collect_command(cmd, &res);
+    // "cmd |" with nothing after it up to the end of the input.
+    if (r == kEndOfInput && after_bar) fatal_error(VEK_ERR(kErrSyntax), "(|& &) Kommando erwartet");
     if (r >= kEndOfInput || (r != '&' && r != '|')) return r;
+    after_bar = r == '|';
     int c = next_char();
     int kind = -1;
     bool last = false;
@@ -218,20 +259,28 @@ int run_pipeline(const CommandRecord& cmd) {
         r = ';';
         last = true;
       } else if (skip_flags == 0) {
-        // Pipelines run through the pipe files, which the redirection
-        // layer manages.
-        pipeline_stage_begin(c);
+        pipe_stage_output(pipe, c);
       }
     }
     if (skip_flags == 0 && res.end > res.start) {
       if (!in_prompt) last_arg_count = res.end - res.start - 1;
       int x = execute_command(kind, res.end, res.start, res.pos);
       if (x >= 256) r = x;
+      // The stage's output goes back before its own redirections are
+      // undone: they were applied first.
+      pipe_stage_done(pipe);
       if (input.redirection_count > 0) undo_redirections();
+    } else if (input.redirection_count > 0) {
+      // Redirections without a command word stay in force.
+      pipe_stage_done(pipe);
+      keep_redirections();
     }
     if (last || r >= 256) return r;
+    if (skip_flags == 0) pipe_next_stage(pipe);
   }
 }
+
+}  // namespace
 
 namespace {
 
@@ -293,7 +342,12 @@ class Collector {
           continue;
         }
       } else if (ws_.idx > word_index) {
-        later_word();
+        x = later_word();
+        if (x != kKeepReading) return x;
+        if (compound_ran_) {
+          compound_ran_ = false;
+          continue;
+        }
       }
       x = between_words();
       if (x != kKeepReading) return x;
@@ -302,7 +356,7 @@ class Collector {
 
   // name=value: the value is the next word, several fields joined.
   void assignment(int word_index, int word_pos) {
-    char* name = &word_buf[static_cast<std::size_t>(word_pos)];
+    const char* name = &word_buf[static_cast<std::size_t>(word_pos)];
     ws_.idx = word_index;  // the name takes no slot
     const int value_index = ws_.idx;
     const ClassTable* saved_table = ws_.table;
@@ -311,6 +365,8 @@ class Collector {
     ws_.table = saved_table;
     int count = ws_.idx - value_index;
     if (skip_flags == 0) {
+      ElementName element;
+      name = element_name_of_word(variable_scope(), name, element);  // a[i]=value
       if (!name_check(name)) fatal_error(VEK_ERR(kErrBadName), name);
       char** words = &arg_slots[static_cast<std::size_t>(value_index)];
       if (opt('x')) trace_assignment(name, count, words);
@@ -334,7 +390,7 @@ class Collector {
     } else if (cls == kClassCompound) {
       ws_.idx = word_index;
       ws_.pos = word_pos;
-      int x = run_compound(index, ws_.idx, ws_.pos);
+      int x = run_compound(index, ws_.idx, ws_.pos, cmd_.terminator);
       if (x >= 256) return x;
       compound_ran_ = true;
       return after_compound(cmd_, ws_, result_);
@@ -360,10 +416,12 @@ class Collector {
     return kKeepReading;
   }
 
-  // A later word: `]]` ends a test expression.
-  void later_word() {
+  // A later word: `]]` ends a test expression; the word `in` ends the
+  // header of a case (`case word in` or `case in`), whose handler then
+  // reads the branches itself, so that a whole case fits on one line.
+  int later_word() {
+    const char* w = arg_slots[static_cast<std::size_t>(ws_.idx - 1)];
     if (in_test_) {
-      const char* w = arg_slots[static_cast<std::size_t>(ws_.idx - 1)];
       if (w[0] == ']' && w[1] == ']' && w[2] == 0) {
         in_test_ = false;
         ws_.table = &argument_table;
@@ -371,6 +429,13 @@ class Collector {
     } else if (ws_.table == &first_word_table) {
       ws_.table = &argument_table;
     }
+    const int count = ws_.idx - cmd_.start;
+    if (header_ == header_ix::kCase && (count == 2 || count == 3) && w[0] == 'i' && w[1] == 'n' && w[2] == 0) {
+      int x = finish_header();
+      if (x == kKeepReading) compound_ran_ = true;
+      return x;
+    }
+    return kKeepReading;
   }
 
   // Between words: a list operator ends the command outward, a terminator
@@ -403,7 +468,7 @@ class Collector {
   int finish_header() {
     int count = ws_.idx - cmd_.start;
     if (!in_prompt && count > 0) last_arg_count = count - 1;
-    int x = run_header(header_, ws_.idx, cmd_.start, ws_.pos);
+    int x = run_header(header_, ws_.idx, cmd_.start, ws_.pos, cmd_.terminator);
     if (x >= 256) return x;
     header_ = -1;
     ws_.idx = cmd_.start;
@@ -416,6 +481,7 @@ class Collector {
   int execute(int c) {
     int count = ws_.idx - cmd_.start;
     if (!in_prompt && count > 0) last_arg_count = count - 1;
+    if (skip_flags == 0 && count == 0 && input.redirection_count > 0) keep_redirections();
     if (skip_flags != 0 || count == 0) return c;
     command_ended_by_lf = (c == '\n');
     int x = execute_command(-1, ws_.idx, cmd_.start, ws_.pos);

@@ -14,7 +14,6 @@
 
 namespace vek {
 
-std::array<char, 260> home_directory{};
 int default_output_base = 10;
 
 bool Scanner::end_word(bool force) {
@@ -231,10 +230,9 @@ bool Scanner::lparen(int term, End& end) {
   int d = next_char();
   if (d == '(') {
     // ((expression)): its value becomes the exit status.
-    int mark = ws_.pos;
-    collect_arithmetic(mark);
-    if (!skipping()) last_status = arithmetic_evaluate(at(mark)) == 0 ? 1 : 0;
-    ws_.pos = mark;
+    std::int32_t v;
+    int base;
+    if (arithmetic_evaluate(v, base) && !skipping()) last_status = v == 0 ? 1 : 0;
     return false;
   }
   if (d == ')') {
@@ -264,38 +262,27 @@ void Scanner::finish_group() {
   table_ = quote_ == '"' ? &dquote_table : base_table_;
 }
 
-void Scanner::collect_arithmetic(int mark) {
-  ws_.pos = mark;
-  int depth = 0;
-  for (;;) {
-    int c = next_char();
-    if (c == kEof) fatal_error(VEK_ERR(kErrSyntax), "((...))");
-    if (c == '(') ++depth;
-    if (c == ')') {
-      if (depth == 0) {
-        int d = next_char();
-        if (d == ')') break;
-        push_back();
-      } else {
-        --depth;
-      }
-    }
-    put(c);
-  }
-  put(0);
-}
-
 void Scanner::dollar() {
   int d = next_char();
   if (d == '(') {
     int e = next_char();
     if (e == '(') {
-      int mark = ws_.pos;
-      collect_arithmetic(mark);
-      std::int32_t v = skipping() ? 0 : arithmetic_evaluate(at(mark));
-      ws_.pos = mark;
+      // $((expression)): the value as text in the output base.
+      std::int32_t v;
+      int base;
+      const bool ok = arithmetic_evaluate(v, base);
       if (ws_.pos + 20 > kWordTextLimit) fatal_error(VEK_ERR(kErrLimit), "L\x84ngensumme Argumente");
-      if (!skipping()) emit_number(v);
+      if (ok && !skipping()) {
+        char text[40];
+        int n = format_integer(text, base != 0 ? base : default_output_base, v);
+        // Base 256 gives the value's bytes; a NUL among them cannot be
+        // part of a word and is left out.
+        int k = 0;
+        for (int i = 0; i < n; ++i)
+          if (text[i] != 0) text[k++] = text[i];
+        n = k;
+        emit_text(text, n, quote_ == '"');
+      }
       return;
     }
     push_back();

@@ -1,6 +1,7 @@
 // Parameter expansion: $name, the special parameters, the positional
 // parameters and every ${...} form.
 #include "core/classes.h"
+#include "core/input_source.h"
 #include "core/nesting.h"
 #include "core/scanner.h"
 #include "core/shell.h"
@@ -8,6 +9,7 @@
 #include "session/input.h"
 #include "support/strings.h"
 #include "vars/special.h"
+#include "vars/subscript.h"
 #include "vars/varstore.h"
 
 namespace vek {
@@ -79,6 +81,8 @@ void Scanner::expand_parameter() {
   std::array<char, 33> name{};
   int n = read_name(name);
   if (n == 0 || n > 31) fatal_error(VEK_ERR(kErrNameLength), name.data());
+  // "$a[i]" is an element; unquoted, $a[i] is $a followed by the text [i].
+  if (dq) read_subscript(name);
   if (skipping()) return;
   const char* v;
   int len;
@@ -88,6 +92,19 @@ void Scanner::expand_parameter() {
     return;
   }
   emit_text(v, len, dq);
+}
+
+bool Scanner::read_subscript(std::array<char, 33>& name) {
+  if (next_char() != '[') {
+    push_back();
+    return false;
+  }
+  ElementName element{};
+  const int len = static_cast<int>(copy_truncated(element, name.data()));
+  subscript_to_index(input_char_source(), variable_scope(), element, len);
+  if (!skipping() && !name_check(element.data())) fatal_error(VEK_ERR(kErrBadName), element.data());
+  copy_truncated(name, element.data());
+  return true;
 }
 
 int Scanner::read_name(std::array<char, 33>& name) {
@@ -140,7 +157,10 @@ void Scanner::emit_positionals(int which) {
   if (quote_ == '"') {
     for (int i = 0; i < count; ++i) {
       if (i > 0) {
-        if (which == '*') put(ifs_join_char());
+        // An empty IFS has no join character: the parameters run together.
+        if (which == '*') {
+          if (ifs_join_char() != 0) put(ifs_join_char());
+        }
         else end_word(true);
       }
       const char* p = input.params[i];
@@ -201,6 +221,11 @@ void Scanner::read_brace_header(BraceForm& f) {
     int n = read_name(f.name);
     for (int i = 0; i < n; ++i) f.note(f.name[static_cast<std::size_t>(i)]);
     if (n == 0 || n > 31) fatal_error(VEK_ERR(kErrNameLength), f.name.data());
+    if (read_subscript(f.name)) {
+      f.note('[');
+      for (int i = n; f.name[static_cast<std::size_t>(i)]; ++i) f.note(f.name[static_cast<std::size_t>(i)]);
+      f.note(']');
+    }
     c = next_char();
   }
   if (c == ':') {
@@ -322,7 +347,9 @@ void Scanner::assign_from(int mark, const char* name) {
   int n = 0;
   for (int p = mark; p < ws_.pos; ++p) {
     char c = *at(p);
-    joined[static_cast<std::size_t>(n++)] = c == 0 ? ifs_join_char() : c;
+    if (c == 0) c = ifs_join_char();
+    // An empty IFS has no join character: the fields run together.
+    if (c != 0) joined[static_cast<std::size_t>(n++)] = c;
   }
   joined[static_cast<std::size_t>(n)] = 0;
   var_set(variable_scope(), name, VarValue::text(joined.data()), kVar | kAsText);

@@ -1,6 +1,8 @@
 // Redirection texts and here-documents as the scanner reads them: the
 // operator and its target are collected into one text for the redirection
-// layer; a here-document's body goes into the substitution file.
+// layer; a here-document's body goes into the substitution file.  The
+// count of the redirections that belong to the command being read lives
+// in the source's input state.
 #include "core/classes.h"
 #include "core/scanner.h"
 #include "core/shell.h"
@@ -11,6 +13,25 @@
 #include "support/strings.h"
 
 namespace vek {
+
+void apply_redirection(char* text, bool temporary) {
+  int added = redirect_text(text);
+  if (!temporary) return;
+  input.redirection_count += added;
+  if (input.redirection_count < 0) input.redirection_count = 0;
+}
+
+void undo_redirections() {
+  int n = input.redirection_count;
+  input.redirection_count = 0;
+  undo_last_redirections(n);
+}
+
+void keep_redirections() {
+  int n = input.redirection_count;
+  input.redirection_count = 0;
+  keep_last_redirections(n);
+}
 
 void Scanner::redirection(int c) {
   // Only modifier letters and one digit may stand before the operator.
@@ -40,7 +61,9 @@ void Scanner::redirection(int c) {
   }
   if (heredoc_op && ops == 2) {
     push_back();
-    if (heredoc.pending) fatal_error(VEK_ERR(kErrSyntax), "<< HEREdoc");
+    // One here-document per command.
+    if (heredoc.pending || (!skipping() && heredoc_among_last(input.redirection_count)))
+      fatal_error(VEK_ERR(kErrSyntax), "<< HEREdoc");
     read_heredoc(strip);
     return;
   }
@@ -87,7 +110,11 @@ void Scanner::read_heredoc(bool strip_tabs) {
 
   const bool store = !skipping();
   std::int64_t start = 0;
-  if (store) start = sys_lseek(subst_fd, 0, plat::kSeekEnd);
+  std::int64_t position = 0;
+  if (store) {
+    position = sys_lseek(subst_fd, 0, plat::kSeekCur);
+    start = sys_lseek(subst_fd, 0, plat::kSeekEnd);
+  }
   std::array<char, 4096> chunk;
   int used = 0;
   std::int64_t length = 0;
@@ -132,10 +159,12 @@ void Scanner::read_heredoc(bool strip_tabs) {
   if (store) {
     if (used > 0) sys_write(subst_fd | kRawWrite, chunk.data(), used);
     length += used;
-    sys_lseek(subst_fd, start, plat::kSeekSet);
+    // The substitution file stays positioned after the body: output that
+    // the command appends to it (a substitution) goes behind the body.
     heredoc.pending = true;
     heredoc.start = start;
     heredoc.length = length;
+    heredoc.position = position;
   }
 }
 }  // namespace vek

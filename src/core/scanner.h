@@ -102,10 +102,6 @@ class Scanner {
 
   void finish_group();
 
-  // Reads an arithmetic expression up to the matching "))" into the
-  // word buffer at `mark` (not part of any word).
-  void collect_arithmetic(int mark);
-
   void dollar();
 
   void substitution(int closing);
@@ -133,6 +129,10 @@ class Scanner {
   void expand_parameter();
 
   int read_name(std::array<char, 33>& name);
+
+  // After a name: a `[index]` that follows makes it an element name.
+  // Returns whether there was one.
+  bool read_subscript(std::array<char, 33>& name);
 
   const char* positional(int n);
 

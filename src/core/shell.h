@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 
+#include "proc/process.h"
 #include "support/state.h"
 
 namespace vek {
@@ -14,15 +15,11 @@ namespace vek {
 extern int aux_result;         // $.
 extern int glob_name_count;    // $]
 extern int last_arg_count;     // $}
-extern int background_pid;     // $$ and $!
 extern int command_counter;    // $:
 
 // Prompt logic: line count of the current command and the in-prompt flag.
 extern int command_line_count;
 extern int in_prompt;
-
-// The full path of the interpreter program (for scripts run by it).
-extern std::array<char, 260> program_path;
 
 // Control codes passed outward by constructs.
 inline constexpr int kEndOfInput = 255;

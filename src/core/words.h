@@ -4,6 +4,7 @@
 #include <array>
 
 #include "core/classes.h"
+#include "proc/search.h"
 #include "vars/varstore.h"
 
 namespace vek {
@@ -36,8 +37,5 @@ int scan_word(WordScan& ws);
 
 // Replaces an alias name by the words of its value.
 void split_alias_value(WordScan& ws, const VarRecord* alias);
-
-// Home directory text used by ~ (kept with the settings).
-extern std::array<char, 260> home_directory;
 
 }  // namespace vek

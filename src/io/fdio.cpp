@@ -22,6 +22,9 @@ namespace {
 // Escape interpreter state kept between console writes (0 = idle).
 int console_state = 0;
 
+// Cached console answers for descriptors 0..9: -1 unknown, 0 no, 1 yes.
+std::array<signed char, 10> console_cache{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+
 long raw_write(int fd, const char* buf, long len) {
   long done = 0;
   int attempt = 0;
@@ -42,11 +45,32 @@ long raw_write(int fd, const char* buf, long len) {
 
 void console_reset_state() { console_state = 0; }
 
+bool is_console(int fd) {
+  if (fd < 0 || fd >= 10) return plat::isatty(fd);
+  auto& c = console_cache[static_cast<std::size_t>(fd)];
+  if (c < 0) c = plat::isatty(fd) ? 1 : 0;
+  return c != 0;
+}
+
+int console_known(int fd) { return fd >= 0 && fd < 10 ? console_cache[static_cast<std::size_t>(fd)] : -1; }
+
+void set_console_known(int fd, int state) {
+  if (fd >= 0 && fd < 10) console_cache[static_cast<std::size_t>(fd)] = static_cast<signed char>(state);
+}
+
+void descriptor_changed(int fd) {
+  if (fd < 0) {
+    console_cache.fill(-1);
+  } else if (fd < 10) {
+    console_cache[static_cast<std::size_t>(fd)] = -1;
+  }
+}
+
 long sys_write(int fd, const void* buf, long len) {
   const char* p = static_cast<const char*>(buf);
   if (len <= 0) return 0;
   if (fd & kRawWrite) return raw_write(fd & ~kRawWrite, p, len);
-  if (opt('S') && fd < 10 && plat::isatty(fd)) {
+  if (opt('S') && fd < 10 && is_console(fd)) {
     // Console output.  The escape emulation plugs in here; until then the
     // bytes go to the terminal unchanged.
     raw_write(fd, p, len);
@@ -64,12 +88,14 @@ std::int64_t sys_lseek(int fd, std::int64_t off, int whence) {
 
 int sys_close(int fd) {
   if (fd < 0) return 0;
+  descriptor_changed(fd);
   int r = plat::close(fd);
   if (r < 0) fatal_error(VEK_ERR(kErrSystem), "close()");
   return r;
 }
 
 int sys_dup2(int from, int to) {
+  descriptor_changed(to);
   int r = plat::dup2(from, to);
   if (r < 0) fatal_error(VEK_ERR(kErrSystem), "dup2()");
   return r;
@@ -95,6 +121,7 @@ bool sys_isatty(int fd) { return plat::isatty(fd); }
 int sys_open(char* path, int flags) {
   path_normalize(path);
   int fd = plat::open(path, flags);
+  descriptor_changed(fd);
   if (flags & plat::kExclusive) {
     last_status = fd < 0 ? 1 : 0;
     return fd;

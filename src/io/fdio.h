@@ -31,6 +31,18 @@ int sys_open(char* path, int flags);
 inline long sys_write(int fd, std::string_view s) {
   return sys_write(fd, s.data(), static_cast<long>(s.size()));
 }
+// Whether descriptor fd is a console, asked by every write to 0..9.  The
+// answer for 0..9 is kept until the descriptor changes: sys_dup2,
+// sys_close and sys_open forget it themselves; code that changes one of
+// these descriptors with the platform calls directly says so with
+// descriptor_changed (-1: all of them).
+bool is_console(int fd);
+void descriptor_changed(int fd);
+// The cached answer itself (-1 unknown, 0 no, 1 yes), for code that moves
+// a descriptor onto 0..9 and back and knows what it refers to.
+int console_known(int fd);
+void set_console_known(int fd, int state);
+
 // Writes the NUL-terminated string to descriptor 1.
 void put_string(const char* s);
 

@@ -2,6 +2,9 @@
 // the program format and docs/patterns.md for the syntax.
 #include "pattern/regex.h"
 
+#include <algorithm>
+#include <bit>
+#include <functional>
 #include <span>
 
 namespace vek {
@@ -381,6 +384,7 @@ unsigned char* Regex::compile(std::string_view pattern, unsigned char* buf_begin
     anchored_ = (buf[end + 1] & regex_trailer_anchored) != 0;
     group_count_ = buf[end + 1] & regex_trailer_groups;
     program_ = buf_begin;
+    analyse_program();
     return buf_begin;
   }
 
@@ -393,7 +397,55 @@ unsigned char* Regex::compile(std::string_view pattern, unsigned char* buf_begin
   anchored_ = c.anchored();
   group_count_ = c.groups();
   program_ = buf_begin;
+  analyse_program();
   return buf_begin + size;
+}
+
+// Finds for each repeated item which recorded positions the continuation
+// after it depends on.  The continuation at pc `next` reads group spans
+// only in the back-references at or after `next`; such a reference reads
+// the start set by the last opening of its group before it and the end
+// set by the last closing before it.  One that lies at or after `next` is
+// set inside the continuation and is part of what it does; one that lies
+// before it (or is missing) is read as it stands when the continuation is
+// entered, so the continuation's memo holds only while it is unchanged.
+void Regex::analyse_program() {
+  item_reads_.clear();
+  backrefs_.clear();
+  item_next_.clear();
+  run_cache_.clear();
+  if (program_ == nullptr) return;
+  std::array<std::size_t, max_groups> open_at, close_at;
+  open_at.fill(npos);
+  close_at.fill(npos);
+  for (std::size_t pc = 0; program_[pc] != rx_end;) {
+    unsigned char op = program_[pc];
+    int size = regex_operand_size(op);
+    if (size < 0) break;  // not produced by the compiler, refused on reuse
+    std::size_t next = pc + 1 + static_cast<std::size_t>(size);
+    if (op == rx_group_open) {
+      open_at[program_[pc + 1] % max_groups] = pc;
+    } else if (op == rx_group_close) {
+      close_at[program_[pc + 1] % max_groups] = pc;
+    } else {
+      if ((op & ~3) == rx_backref) {
+        unsigned char g = program_[pc + 1] % max_groups;
+        backrefs_.push_back({pc, open_at[g], close_at[g], g});
+      }
+      if ((op & 3) == rx_star || (op & 3) == rx_interval) item_next_.push_back(next);
+    }
+    pc = next;
+  }
+  run_cache_.assign(item_next_.size(), RunCache{});
+  for (std::size_t next : item_next_) {
+    std::uint32_t reads = 0;
+    for (const BackRef& r : backrefs_) {
+      if (r.pc < next) continue;
+      if (r.start_set == npos || r.start_set < next) reads |= std::uint32_t{1} << r.group;
+      if (r.end_set == npos || r.end_set < next) reads |= std::uint32_t{1} << (max_groups + r.group);
+    }
+    item_reads_.push_back(reads);
+  }
 }
 
 RegexSpan Regex::group(int n) const {
@@ -410,7 +462,17 @@ int Regex::match(std::string_view subject) {
   subject_ = text_.data();
   group_start_.fill(unset);
   group_end_.fill(unset);
+  changes_.fill(0);
   match_start_ = match_end_ = 0;
+  steps_ = 0;
+  memo_state_ = MemoState::unused;
+  ++match_serial_;
+  // The back-off limit as a subject position (it may lie elsewhere).
+  std::less<const char*> before;
+  limit_at_ = npos;
+  if (backoff_limit_ != nullptr && !before(backoff_limit_, subject_) &&
+      !before(subject_ + text_.size(), backoff_limit_))
+    limit_at_ = static_cast<std::size_t>(backoff_limit_ - subject_);
   if (program_ == nullptr) return 0;
 
   auto found = [this](std::size_t pos) {
@@ -423,15 +485,15 @@ int Regex::match(std::string_view subject) {
   std::size_t lead = 0;
   while (program_[lead] == rx_group_open) lead += 2;
   if (anchored_) {
-    if (run(0, 0)) return found(0);
+    if (run(0, 0, 0)) return found(0);
   } else if (program_[lead] == rx_literal) {
     auto first = static_cast<char>(program_[lead + 1]);
     for (std::size_t pos = text_.find(first); pos != std::string_view::npos;
          pos = text_.find(first, pos + 1))
-      if (run(0, pos)) return found(pos);
+      if (run(0, pos, 0)) return found(pos);
   } else {
     for (std::size_t pos = 0; pos <= text_.size(); ++pos)
-      if (run(0, pos)) return found(pos);
+      if (run(0, pos, 0)) return found(pos);
   }
   group_start_.fill(unset);
   group_end_.fill(unset);
@@ -471,8 +533,9 @@ std::size_t Regex::item_length(unsigned char base, std::size_t operand, std::siz
 // A starred or interval item at `pos`: takes at least `min` and then as
 // many more occurrences as possible (up to `max`), then tries the rest of
 // the program from the longest run back down to `min` occurrences.
+// `item` is the item's number among the repeated items of the program.
 bool Regex::repeat(unsigned char base, std::size_t operand, std::size_t next, std::size_t pos,
-                   std::size_t min, std::size_t max, bool negated) {
+                   std::size_t min, std::size_t max, bool negated, std::size_t item) {
   std::size_t step = 1;
   if (base == rx_backref) {
     unsigned char g = program_[operand];
@@ -486,25 +549,192 @@ bool Regex::repeat(unsigned char base, std::size_t operand, std::size_t next, st
     // Copies of an empty group text: any number of them matches the empty
     // text, so the item matches it once and never loops.
     count = min;
-  } else {
+  } else if (base == rx_backref) {
     for (; count < min; ++count, end += step)
       if (item_length(base, operand, end, negated) == npos) return false;
     for (; count < max; ++count, end += step)
       if (item_length(base, operand, end, negated) == npos) break;
+  } else {
+    count = run_length(base, operand, pos, max, negated, item);
+    if (count < min) return false;
+    end = pos + count;
   }
+  const std::size_t lowest = end - (count - min) * step;  // where backing off stops
   // When a literal follows, only the positions holding it are worth trying.
   const bool literal_next = program_[next] == rx_literal;
+  const char literal = literal_next ? static_cast<char>(program_[next + 1]) : 0;
+  auto worth = [&](std::size_t at) { return !literal_next || (at < text_.size() && text_[at] == literal); };
   for (;;) {
-    if (backoff_limit_ != nullptr && subject_ + end == backoff_limit_) return false;
-    bool worth = !literal_next || (end < text_.size() && static_cast<unsigned char>(text_[end]) == program_[next + 1]);
-    if (worth && run(next, end)) return true;
+    if (step == 1) {
+      // Ends known to fail or not worth trying are passed over at once;
+      // the back-off limit still counts at each of them.
+      std::size_t to_try = end;
+      for (;;) {
+        to_try = last_untried(item, to_try, lowest);
+        if (to_try == npos || worth(to_try)) break;
+        to_try = to_try == lowest ? npos : text_.rfind(literal, to_try - 1);
+        if (to_try == npos || to_try < lowest) {
+          to_try = npos;
+          break;
+        }
+      }
+      std::size_t passed = to_try == npos ? lowest : to_try;
+      if (limit_at_ != npos && passed <= limit_at_ && limit_at_ <= end) return false;
+      if (to_try == npos) return false;
+      count -= end - to_try;
+      end = to_try;
+    } else if (end == limit_at_) {
+      return false;
+    }
+    if (worth(end) && continue_after(item, next, end)) return true;
     if (count == min || step == 0) return false;
     --count;
     end -= step;
   }
 }
 
-bool Regex::run(std::size_t pc, std::size_t pos) {
+// Number of consecutive occurrences, at most `max`, of the one-byte item
+// number `item` from `pos`.  A run found to end at a mismatch (or at the
+// end of the subject) is remembered: a later call for the same item that
+// starts inside it, or runs into it, ends at the same place.
+std::size_t Regex::run_length(unsigned char base, std::size_t operand, std::size_t pos,
+                              std::size_t max, bool negated, std::size_t item) {
+  RunCache* cache = memoize_ && item < run_cache_.size() ? &run_cache_[item] : nullptr;
+  bool known = cache != nullptr && cache->serial == match_serial_;
+  if (known && cache->from <= pos && pos <= cache->to) return std::min(cache->to - pos, max);
+  std::size_t count = 0;
+  for (; count < max; ++count) {
+    if (known && pos + count == cache->from) {
+      cache->from = pos;
+      return std::min(cache->to - pos, max);
+    }
+    if (item_length(base, operand, pos + count, negated) == npos) break;
+  }
+  if (cache != nullptr && count < max) *cache = {match_serial_, pos, pos + count};
+  return count;
+}
+
+// Sets up the memo for this match() call (see regex.h): bit rows for as
+// many repeated items as the table holds, spread evenly; the other items
+// keep one interval of known failures.
+void Regex::start_memo() {
+  memo_state_ = MemoState::off;
+  const std::size_t items = item_reads_.size();
+  if (items == 0) return;
+  memo_cols_ = text_.size() + 1;
+  const std::size_t fit = memo_cols_ <= memo_bits_limit_ ? memo_bits_limit_ / memo_cols_ : 0;
+  const std::size_t every = fit == 0 ? 0 : (items + fit - 1) / fit;
+  const std::size_t rows = every == 0 ? 0 : (items + every - 1) / every;
+  const std::size_t words = (rows * memo_cols_ + 63) / 64;
+  if (memo_bits_.size() < words) memo_bits_.resize(words);
+  std::fill_n(memo_bits_.begin(), words, 0);
+  item_memo_.resize(items);
+  for (std::size_t item = 0; item < items; ++item)
+    item_memo_[item] = {0, every != 0 && item % every == 0 ? item / every : npos, 1, 0};
+  memo_state_ = MemoState::on;
+}
+
+// Whether the continuation after repeated item `item` is memoised in this
+// match() call.
+bool Regex::memoised(std::size_t item) {
+  if (!memoize_ || item >= item_reads_.size()) return false;
+  if (memo_state_ == MemoState::unused) start_memo();
+  return memo_state_ == MemoState::on;
+}
+
+// Sum of the change counts of the starts and ends the item's continuation
+// reads as they stand when it is entered.
+std::uint64_t Regex::item_stamp(std::size_t item) const {
+  std::uint64_t sum = 0;
+  std::uint32_t reads = item_reads_[item];
+  for (std::size_t k = 0; reads != 0; ++k, reads >>= 1)
+    if (reads & 1) sum += changes_[k];
+  return sum;
+}
+
+bool Regex::known_failure(std::size_t item, std::size_t pos, std::uint64_t stamp) const {
+  const ItemMemo& m = item_memo_[item];
+  if (m.stamp != stamp) return false;
+  if (m.row == npos) return m.lo <= pos && pos <= m.hi;
+  std::size_t bit = m.row * memo_cols_ + pos;
+  return (memo_bits_[bit / 64] >> (bit % 64) & 1) != 0;
+}
+
+void Regex::remember_failure(std::size_t item, std::size_t pos, std::uint64_t stamp) {
+  ItemMemo& m = item_memo_[item];
+  if (m.stamp != stamp) {
+    // What the item holds was found with other group spans: forget it.
+    m.stamp = stamp;
+    m.lo = 1;
+    m.hi = 0;
+    if (m.row != npos) {
+      std::size_t first = m.row * memo_cols_;
+      std::size_t last = first + memo_cols_;  // exclusive
+      for (std::size_t b = first; b < last;) {
+        if (b % 64 == 0 && last - b >= 64) {
+          memo_bits_[b / 64] = 0;
+          b += 64;
+        } else {
+          memo_bits_[b / 64] &= ~(std::uint64_t{1} << (b % 64));
+          ++b;
+        }
+      }
+    }
+  }
+  if (m.row != npos) {
+    std::size_t bit = m.row * memo_cols_ + pos;
+    memo_bits_[bit / 64] |= std::uint64_t{1} << (bit % 64);
+  } else if (m.lo > m.hi || pos + 1 < m.lo || pos > m.hi + 1) {
+    m.lo = m.hi = pos;  // not next to the interval: the newest failure wins
+  } else {
+    m.lo = std::min(m.lo, pos);
+    m.hi = std::max(m.hi, pos);
+  }
+}
+
+// The largest position in [lowest, end] at which the continuation after
+// `item` is not known to fail, or npos.
+std::size_t Regex::last_untried(std::size_t item, std::size_t end, std::size_t lowest) {
+  if (!memoised(item)) return end;
+  const ItemMemo& m = item_memo_[item];
+  if (m.stamp != item_stamp(item)) return end;
+  if (m.row == npos) {
+    if (end < m.lo || end > m.hi) return end;
+    return m.lo > lowest ? m.lo - 1 : npos;
+  }
+  const std::size_t base = m.row * memo_cols_;
+  for (std::size_t at = end;;) {
+    std::size_t bit = base + at;
+    // Clear bits (untried positions) at or below `at` within its word,
+    // moved up so that the one of `at` is the top bit.
+    std::uint64_t open = ~memo_bits_[bit / 64] << (63 - bit % 64);
+    if (open != 0) {
+      auto back = static_cast<std::size_t>(std::countl_zero(open));  // `at` - found
+      return back <= at - lowest ? at - back : npos;
+    }
+    std::size_t seen = bit % 64 + 1;
+    if (at - lowest < seen) return npos;
+    at -= seen;
+  }
+}
+
+// Tries the rest of the program at `next` (just after repeated item
+// number `item`) from subject position `pos`, skipping it when it is
+// known to fail and remembering when it does.
+bool Regex::continue_after(std::size_t item, std::size_t next, std::size_t pos) {
+  if (!memoised(item)) return run(next, pos, item + 1);
+  std::uint64_t stamp = item_stamp(item);
+  if (known_failure(item, pos, stamp)) return false;
+  if (run(next, pos, item + 1)) return true;
+  // A failure is remembered for the group spans it was found with; if the
+  // continuation changed them itself (only possible in a program that
+  // sets a group twice), there is nothing to remember.
+  if (item_stamp(item) == stamp) remember_failure(item, pos, stamp);
+  return false;
+}
+
+bool Regex::run(std::size_t pc, std::size_t pos, std::size_t item) {
+  ++steps_;
   auto byte_at = [this](std::size_t p) -> unsigned char {
     return p < text_.size() ? static_cast<unsigned char>(text_[p]) : 0;
   };
@@ -520,13 +750,17 @@ bool Regex::run(std::size_t pc, std::size_t pos) {
         end_reached_ = pos;
         return true;
       case rx_group_open:
-        group_start_[program_[pc + 1]] = pos;
+      case rx_group_close: {
+        unsigned char g = program_[pc + 1];
+        bool open = op == rx_group_open;
+        std::size_t& at = open ? group_start_[g] : group_end_[g];
+        if (at != pos) {
+          at = pos;
+          ++changes_[open ? g : max_groups + g];
+        }
         pc += 2;
         continue;
-      case rx_group_close:
-        group_end_[program_[pc + 1]] = pos;
-        pc += 2;
-        continue;
+      }
       case rx_end_anchor: {
         unsigned char c = byte_at(pos);
         bool at_end = pos >= text_.size() || c == 26 || (c == '\n' && pos + 1 == text_.size()) ||
@@ -559,11 +793,11 @@ bool Regex::run(std::size_t pc, std::size_t pos) {
         continue;
       }
       case rx_star:
-        return repeat(base, operand, next, pos, 0, npos, negated);
+        return repeat(base, operand, next, pos, 0, npos, negated, item);
       case rx_interval: {
         std::size_t min = program_[next];
         std::size_t max = program_[next + 1] == rx_unlimited ? npos : program_[next + 1];
-        return repeat(base, operand, next + 2, pos, min, max, negated);
+        return repeat(base, operand, next + 2, pos, min, max, negated, item);
       }
       default: return false;
     }

@@ -6,6 +6,24 @@
 // and the spans of up to nine groups.  See docs/patterns.md for the
 // pattern syntax.
 //
+// Bounded work.  Plain backtracking takes exponential time on stacked
+// repetitions ("a*a*a*a*b" against a run of "a"): the same rest of the
+// program is tried again and again at the same subject position.  The
+// matcher therefore remembers, for the duration of one match() call,
+// which (repeated item, subject position) continuations have failed, and
+// does not try them again.  A continuation's outcome can only depend on
+// the subject, the back-off limit (both fixed during one call) and on the
+// group spans read by back-references further on.  Where a later
+// back-reference reads a group start or end recorded before the
+// continuation, the continuation's memo is tied to those positions and
+// forgotten when one of them changes; what is recorded inside the
+// continuation is part of what it does.  Repetition counts never outlive
+// an item, so they are no part of the state.  Only
+// failures are remembered, and trying a continuation that is known to
+// fail would fail again with no effect on the groups of the match found
+// later, so every result (match, start, end, group spans) is the one
+// plain backtracking gives.  See Regex::memo_max_bits for the size bound.
+//
 // Program format: a sequence of operations, each an opcode byte followed
 // by its operands, ended by rx_end and one trailer byte (see
 // regex_trailer_*).  Repeatable items carry their repetition in the
@@ -16,7 +34,9 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace vek {
 
@@ -88,8 +108,11 @@ class Regex {
 
   // 1 when the program matches somewhere in the NUL-terminated subject,
   // else 0.  The string_view form ends the subject at its first NUL byte.
-  // Allocates nothing; recursion depth is bounded by the number of
-  // repeated items in the program, not by the subject length.
+  // Recursion depth is bounded by the number of repeated items in the
+  // program, not by the subject length.  The only memory used is the
+  // memo table, which belongs to this object and is reused: it grows
+  // (up to memo_max_bits) only when a match needs a larger one than any
+  // match before.
   int match(const char* subject);
   int match(std::string_view subject);
 
@@ -114,13 +137,47 @@ class Regex {
   void set_backoff_limit(const char* pos) { backoff_limit_ = pos; }
   const char* backoff_limit() const { return backoff_limit_; }
 
+  // Size of the memo table in bits: one bit per (memoised repeated item,
+  // subject position from 0 to the subject's end).  2^24 bits (2 MiB)
+  // hold every program that fits a 4095-byte program buffer (at most
+  // 4093 repeated items) against every subject of up to 4095 bytes, and
+  // 64 repeated items against a subject of 256 KiB.  When a match needs
+  // more, every k-th memoised item gets a row of bits, with k as small as
+  // fits, and the others remember one interval of positions where they
+  // failed.  The rows keep the work polynomial in the subject length
+  // (with a degree that grows with k); the intervals catch what stacked
+  // repetitions over a run of matching bytes fail on (a contiguous stretch
+  // of positions), so those stay fast even without any row (subjects of
+  // 2^24 bytes and more).
+  static constexpr std::size_t memo_max_bits = std::size_t{1} << 24;
+
+  // The memo is on by default.  Switching it off gives the same results
+  // with plain backtracking; tests compare the two, and lower the table's
+  // size to reach the fallback with small subjects.
+  void set_memoize(bool on) { memoize_ = on; }
+  void set_memo_bits(std::size_t bits) { memo_bits_limit_ = bits < memo_max_bits ? bits : memo_max_bits; }
+  // Entries into the program (the first try at each start position and
+  // each continuation tried after a repeated item) during the last
+  // match(): a measure of its work that tests can bound.
+  std::size_t steps() const { return steps_; }
+
  private:
-  bool run(std::size_t pc, std::size_t pos);
+  bool run(std::size_t pc, std::size_t pos, std::size_t item);
   std::size_t item_length(unsigned char base, std::size_t operand,
                           std::size_t pos, bool negated) const;
   bool repeat(unsigned char base, std::size_t operand, std::size_t next,
               std::size_t pos, std::size_t min, std::size_t max,
-              bool negated);
+              bool negated, std::size_t item);
+  std::size_t run_length(unsigned char base, std::size_t operand, std::size_t pos,
+                         std::size_t max, bool negated, std::size_t item);
+  bool continue_after(std::size_t item, std::size_t next, std::size_t pos);
+  std::size_t last_untried(std::size_t item, std::size_t end, std::size_t lowest);
+  void analyse_program();
+  void start_memo();
+  bool memoised(std::size_t item);
+  std::uint64_t item_stamp(std::size_t item) const;
+  bool known_failure(std::size_t item, std::size_t pos, std::uint64_t stamp) const;
+  void remember_failure(std::size_t item, std::size_t pos, std::uint64_t stamp);
 
   static constexpr std::size_t unset = static_cast<std::size_t>(-1);
 
@@ -136,6 +193,51 @@ class Regex {
   std::size_t end_reached_ = 0;
   std::array<std::size_t, max_groups> group_start_{};
   std::array<std::size_t, max_groups> group_end_{};
+  std::size_t steps_ = 0;
+  bool memoize_ = true;
+  std::size_t memo_bits_limit_ = memo_max_bits;
+
+  // From compile(): for each repeated item of the program, in program
+  // order, what the continuation after it reads that is set before it:
+  // bit n for the start of group index n, bit max_groups + n for its end.
+  std::vector<std::uint32_t> item_reads_;
+  // Scratch of analyse_program(), kept for its capacity.
+  struct BackRef {
+    std::size_t pc, start_set, end_set;
+    unsigned char group;
+  };
+  std::vector<BackRef> backrefs_;
+  std::vector<std::size_t> item_next_;
+
+  // Per repeated item, the last run of its one-byte item found to end at
+  // a mismatch: positions [from, to) match, `to` does not.  Valid in the
+  // match() call numbered `serial`.
+  struct RunCache {
+    std::uint64_t serial = 0;
+    std::size_t from = 0, to = 0;
+  };
+  std::vector<RunCache> run_cache_;
+  std::uint64_t match_serial_ = 0;
+  std::size_t limit_at_ = unset;  // back-off limit as a position, or unset
+
+  // Per match() call, set up on first use.  The continuation after a
+  // repeated item either has a row of bits in memo_bits_ (bit row *
+  // memo_cols_ + position set: it fails there) or, when the table is too
+  // small for all, one interval of positions known to fail.  What an item
+  // holds is valid while the sum of the change counts of the starts and
+  // ends it reads equals its stamp (counts only grow, so an equal sum
+  // means nothing changed).
+  struct ItemMemo {
+    std::uint64_t stamp = 0;
+    std::size_t row = unset;     // bit row, or unset: the interval below
+    std::size_t lo = 1, hi = 0;  // known failures lo..hi; empty if lo > hi
+  };
+  enum class MemoState : unsigned char { unused, on, off };
+  MemoState memo_state_ = MemoState::unused;
+  std::size_t memo_cols_ = 0;
+  std::vector<std::uint64_t> memo_bits_;
+  std::vector<ItemMemo> item_memo_;
+  std::array<std::uint64_t, 2 * max_groups> changes_{};  // starts, then ends
 };
 
 // The interpreter's one engine (not reentrant).

@@ -21,19 +21,49 @@ inline constexpr int kCreate = 0x0100;
 inline constexpr int kTruncate = 0x0200;
 inline constexpr int kExclusive = 0x0400;
 inline constexpr int kAppend = 0x0800;
+// Text mode: LF becomes CR LF on write and CR LF becomes LF on read (the
+// Win32 runtime does it, and takes Ctrl+Z as the end; the POSIX side keeps
+// a text flag per descriptor that dup and dup2 carry over).
 inline constexpr int kText = 0x4000;
 inline constexpr int kBinary = 0x8000;
+// A file created by this open is readable and writable by its owner only,
+// whatever the file-creation mask (the interpreter's internal files).
+inline constexpr int kOwnerOnly = 0x10000;
+// The open fails when the last component of the path is a symbolic link
+// (or another kind of link that the host can refuse to follow).
+inline constexpr int kNoFollow = 0x20000;
 
 inline constexpr int kSeekSet = 0;
 inline constexpr int kSeekCur = 1;
 inline constexpr int kSeekEnd = 2;
+
+// Settings that differ between the platforms.
+struct Defaults {
+  const char* system_name;     // shown by the version banner
+  const char* search_path;     // command search list when PATH is unset
+  const char* cd_path;         // cd search list when CDPATH is unset
+  const char* temp_directory;  // when no variable names one; null: the
+                               // current directory
+  const char* list_separators; // between the entries of PATH and CDPATH
+  // Appended in this order by the command search to a name without one.
+  const char* extensions[5];
+};
+const Defaults& defaults();
+
+// Process set-up at start: binary mode on descriptors 0-2, the file-creation
+// mask and the console input mode where the platform has them.
+void init_process();
 
 // Converts an interpreter path into the host's form.  Returns false when
 // the result does not fit into `size` bytes.
 bool host_path(const char* path, char* out, std::size_t size);
 
 // Descriptor operations.  They return what the host call returns (-1 on
-// failure); reporting is the caller's business.
+// failure); reporting is the caller's business.  Descriptors 0 to 9 are
+// inherited by started programs; every descriptor of 10 and above that
+// these operations create is not.  A descriptor opened with kText
+// translates LF to CR LF when written and CR LF to LF when read; dup and
+// dup2 carry that mode over to the new descriptor.
 int open(const char* path, int flags);
 long read(int fd, void* buf, std::size_t len);
 // Returns kBrokenPipe when the descriptor is a pipe whose reader is gone.
@@ -51,8 +81,23 @@ int ftruncate(int fd, std::int64_t size);
 bool isatty(int fd);
 // Marks a descriptor so that started programs do not inherit it.
 void set_no_inherit(int fd);
+// Reads or writes at a given offset without moving the descriptor's
+// position (a regular file only); they return what read and write return.
+long read_at(int fd, void* buf, std::size_t len, std::int64_t offset);
+long write_at(int fd, const void* buf, std::size_t len, std::int64_t offset);
+// Duplicates fd onto the lowest free descriptor of 10 or above (never
+// onto one of the user's descriptors 0 to 9); -1 on failure.
+int dup_high(int fd);
+// Whether two open descriptors refer to the same file.
+bool same_file(int a, int b);
+// Status of an open descriptor: the host's file type and permission bits
+// (POSIX st_mode form, e.g. 0100644 for a regular file) and the size.
+// False when fd is not open.
+bool descriptor_status(int fd, unsigned& mode, std::int64_t& size);
 // Current directory in interpreter form; false if it does not fit.
 bool getcwd(char* buf, std::size_t size);
+// Makes path the current directory; false on failure.
+bool change_dir(const char* path);
 int unlink(const char* path);
 // Full path of the running program in interpreter form; false if unknown
 // or too long.
@@ -70,18 +115,22 @@ struct FileInfo {
   bool exists = false;
   bool is_dir = false;
   bool is_regular = false;
+  bool is_char_device = false;  // console, NUL and the like
   bool executable = false;  // any execute permission bit
   std::int64_t size = 0;
   unsigned mode = 0;           // permission bits
-  std::uint64_t device = 0;    // the file system the file lives on
+  unsigned attributes = 0;     // kAttr... bits
+  std::uint64_t device = 0;    // the file system (on Win32: the drive, 0 = A)
   std::int64_t mtime = 0;      // times in calendar seconds
   std::int64_t atime = 0;
   std::int64_t ctime = 0;
 };
 FileInfo stat_path(const char* path);
+// Whether anything at all has this name, a dangling link included.
+bool path_exists(const char* path);
 
 // File management for the file builtins (list, copy, move, remove, mkdirs,
-// fstat); posix/files_posix.cpp and win32/files_win32.cpp.
+// fstat); posix/file_ops_posix.cpp and win32/file_ops_win32.cpp.
 
 // What a path or a directory entry is.
 enum class FileKind : unsigned char {
@@ -160,14 +209,48 @@ const char* const* environment();
 void env_set(const char* name, const char* value);
 void env_unset(const char* name);
 
+// File-creation mask: the mask in force (a POSIX process keeps the one it
+// inherited), and a new one to apply (permission bits 0777 only).
+unsigned file_mask();
+void set_file_mask(unsigned mask);
+
 // Time.
 std::int64_t time_now();  // calendar time in seconds
 void sleep_ms(unsigned ms);
 int process_id();
 
+// Processes.  Program paths are in interpreter form; argument words are
+// handed over as they are.
+//
+// Starts `program` with the words argv (null-terminated, argv[0] first),
+// the current environment and directory, and the descriptors 0 to 9 as
+// the child's 0 to 9.  Returns the child's process id, or -1 when it could
+// not be started.
+int spawn(const char* program, char* const* argv);
+// Waits for child `pid`, or for any child when pid is -1.  Returns the id
+// of the child collected, with its exit code in `code` (128 + the signal
+// number when a signal ended it, `normal` false then); 0 when there is no
+// child to wait for; -1 when a signal to act on interrupted the wait.
+int wait_child(int pid, int& code, bool& normal);
+// While set, the interrupt and break signals are ignored (a child in the
+// foreground gets them); clearing restores the interpreter's handlers.
+void ignore_interrupts(bool on);
+// Replaces the interpreter by the program (POSIX: execve, the caller then
+// sees the program's exit status; Win32: the program is started and the
+// interpreter ends with status 0).  Returns only when that failed.
+void exec_program(const char* program, char* const* argv);
+// The system command interpreter used when COMSPEC is not set (a name
+// without "\" is searched along PATH) and the option that hands it a
+// command line.
+const char* system_shell();
+const char* system_shell_switch();
+
 // Signals.  The handler only records the signal; the interpreter asks for
-// it at its safe points.  Fault signals end the process after writing the
-// given line builder's text.
+// it at its safe points.  The numbers are the interpreter's own: 2 interrupt
+// (Ctrl+C), 21 break (Ctrl+Break; Ctrl+\ on POSIX), 15 termination.  A
+// fault (segmentation violation, illegal instruction, floating point
+// exception, abort) ends the process at once after writing the signal line
+// and deleting the files registered with delete_on_fault, with status 2.
 // A hangup is acted on like the termination signal; a write to a pipe
 // without reader fails with kBrokenPipe instead of ending the process.
 void install_signal_handlers();

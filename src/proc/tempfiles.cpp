@@ -10,15 +10,47 @@ namespace vek {
 std::array<char, 260> temp_directory{};
 std::array<std::array<char, 260>, 4> temp_file_names{};
 int subst_fd = -1;
+int subst_read_fd = -1;
 int func_write_fd = -1;
 int func_read_fd = -1;
 int pipe_a_fd = -1;
 int pipe_b_fd = -1;
+int pipe_b_read_fd = -1;
 
-void create_temp_file(std::array<char, 260>& result, const char* dir, const char* prefix, int first) {
+namespace {
+
+// Internal files never take one of the user's descriptors 0..9.
+int keep_high(int fd) {
+  if (fd < 0 || fd >= 10) return fd;
+  int high = plat::dup_high(fd);
+  plat::close(fd);
+  descriptor_changed(fd);
+  if (high < 0) fatal_error(VEK_ERR(kErrSystem), "dup()");
+  return high;
+}
+
+// A second descriptor on an internal file, with a position of its own.
+// The name must still lead to the very file created (no link, no other
+// file put in its place).
+int reopen(std::array<char, 260>& name, int created, int flags) {
+  int fd = keep_high(sys_open(name.data(), flags | plat::kNoFollow | plat::kBinary));
+  if (!plat::same_file(fd, created)) {
+    plat::close(fd);
+    fatal_error(VEK_ERR(kErrOpen), name.data());
+  }
+  plat::set_no_inherit(fd);
+  return fd;
+}
+
+}  // namespace
+
+int create_temp_file(std::array<char, 260>& result, const char* dir, const char* prefix, int first, bool internal) {
   int n = first < 0 ? 100 : first;
   int failures = 0;
   std::array<char, 260> name{};
+  int flags = plat::kBinary | plat::kCreate | plat::kTruncate | plat::kExclusive | plat::kReadWrite;
+  if (internal) flags |= plat::kOwnerOnly | plat::kNoFollow;
+  int fd = -1;
   for (;;) {
     if (n >= 1000) fatal_error(VEK_ERR(kErrTooManyTemp));
     {
@@ -30,48 +62,53 @@ void create_temp_file(std::array<char, 260>& result, const char* dir, const char
       concat_strings_n(static_cast<int>(name.size()), name.data(), {head.data(), num});
     }
     ++n;
-    if (plat::stat_path(name.data()).exists) continue;
-    int fd = plat::open(name.data(), plat::kBinary | plat::kCreate | plat::kTruncate | plat::kExclusive |
-                                           plat::kReadWrite);
-    if (fd >= 0) {
-      plat::close(fd);
-      break;
-    }
+    if (plat::path_exists(name.data())) continue;
+    fd = plat::open(name.data(), flags);
+    if (fd >= 0) break;
     if (++failures >= 9) {
-      int last = sys_open(name.data(), plat::kBinary | plat::kCreate | plat::kTruncate | plat::kExclusive |
-                                           plat::kReadWrite);
-      if (last >= 0) sys_close(last);
+      fd = sys_open(name.data(), flags);
       break;
     }
   }
+  if (!internal) {
+    result = name;
+    if (fd >= 0) sys_close(fd);
+    return -1;
+  }
+  // An internal file must exist and be ours: without it the session
+  // cannot run.  A name that is not ours is never recorded (the exit
+  // clean-up deletes the recorded names).
+  if (fd < 0) fatal_error(VEK_ERR(kErrOpen), name.data());
   result = name;
+  fd = keep_high(fd);
+  plat::set_no_inherit(fd);
+  return fd;
 }
 
 void open_temp_files() {
-  for (int i = 0; i < 4; ++i)
-    create_temp_file(temp_file_names[static_cast<std::size_t>(i)], temp_directory.data(), "vek_tmpf.", 100 + i);
-  const int rw = plat::kReadWrite | plat::kCreate | plat::kTruncate | plat::kBinary;
-  subst_fd = sys_open(temp_file_names[0].data(), rw);
-  func_write_fd = sys_open(temp_file_names[1].data(), plat::kWrite | plat::kCreate | plat::kTruncate | plat::kBinary);
-  func_read_fd = sys_open(temp_file_names[1].data(), plat::kRead | plat::kBinary);
-  pipe_a_fd = sys_open(temp_file_names[2].data(), rw);
-  pipe_b_fd = sys_open(temp_file_names[3].data(), rw);
-  for (int* fd : {&subst_fd, &func_write_fd, &func_read_fd, &pipe_a_fd, &pipe_b_fd}) {
-    // A closed standard descriptor would have been taken: the internal
-    // files live on 10 and above.
-    if (*fd < 10) {
-      const int high = plat::dup_at_least(*fd, 10);
-      if (high < 0) fatal_error(VEK_ERR(kErrSystem), "dup()");
-      plat::close(*fd);
-      *fd = high;
-    }
-    plat::set_no_inherit(*fd);
+  // Each name is recorded before the next file is made, so that a failure
+  // half-way still deletes what exists.
+  int* const fds[4] = {&subst_fd, &func_write_fd, &pipe_a_fd, &pipe_b_fd};
+  for (int i = 0; i < 4; ++i) {
+    auto& name = temp_file_names[static_cast<std::size_t>(i)];
+    *fds[i] = create_temp_file(name, temp_directory.data(), "vek_tmpf.", 100 + i, true);
+    plat::delete_on_fault(name.data());
   }
-  for (const auto& name : temp_file_names) plat::delete_on_fault(name.data());
+  subst_read_fd = reopen(temp_file_names[0], subst_fd, plat::kRead);
+  func_read_fd = reopen(temp_file_names[1], func_write_fd, plat::kRead);
+  pipe_b_read_fd = reopen(temp_file_names[3], pipe_b_fd, plat::kRead);
+}
+
+void unlink_temp_files() {
+  plat::delete_on_fault(nullptr);
+  for (auto& name : temp_file_names) {
+    if (name[0]) plat::unlink(name.data());
+    name[0] = 0;
+  }
 }
 
 void close_temp_files() {
-  for (int* fd : {&subst_fd, &func_write_fd, &func_read_fd, &pipe_a_fd, &pipe_b_fd}) {
+  for (int* fd : {&subst_fd, &subst_read_fd, &func_write_fd, &func_read_fd, &pipe_a_fd, &pipe_b_fd, &pipe_b_read_fd}) {
     if (*fd >= 0) plat::close(*fd);
     *fd = -1;
   }

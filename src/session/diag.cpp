@@ -248,6 +248,13 @@ void session_cleanup(CleanupMode mode) {
     return;
   }
   if (cleanup_done) return;
+  if (mode == CleanupMode::kBeforeExec) {
+    // The program that replaces the interpreter takes over the process:
+    // the internal files lose their names now and their descriptors with
+    // the replacement.  Should it fail, the session goes on working.
+    unlink_temp_files();
+    return;
+  }
   cleanup_done = true;
   close_temp_files();
 }

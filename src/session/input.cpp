@@ -1,6 +1,7 @@
 // The character reader, refills, positions and prompts.
 #include "session/input.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/lists.h"
@@ -53,10 +54,10 @@ void give_back(long m) {
 // part of the text.  The bytes before it are delivered; reaching it is a
 // syntax error that names its line.  (Counting lines for a message only
 // stops there.)  Function bodies end in that byte on purpose.
-long stop_at_stray_ff(long n) {
-  const auto* hit = static_cast<const unsigned char*>(std::memchr(input.buf, 0xFF, static_cast<std::size_t>(n)));
+long stop_at_stray_ff(const unsigned char* data, long n) {
+  const auto* hit = static_cast<const unsigned char*>(std::memchr(data, 0xFF, static_cast<std::size_t>(n)));
   if (hit == nullptr) return n;
-  const long keep = hit - input.buf;
+  const long keep = hit - data;
   give_back(n - keep);
   if (quiet_refill) return keep;
   if (keep > 0) {
@@ -67,6 +68,47 @@ long stop_at_stray_ff(long n) {
 }
 
 }  // namespace
+
+namespace {
+
+// A source that cannot seek keeps the bytes from its hold position on:
+// they move to the front of the hold area and the new data goes after
+// them.  Returns where the refill's bytes go.
+unsigned char* keep_held_text() {
+  std::int64_t hold = input.loop_hold;
+  if (input.label_hold >= 0 && (hold < 0 || input.label_hold < hold)) hold = input.label_hold;
+  if (hold < 0 || input.hold_area == nullptr) return input.buf;
+  const std::int64_t buffer_start = input.fill_position - (input.end - input.buf);
+  if (hold < buffer_start) hold = buffer_start;
+  const auto offset = static_cast<std::size_t>(hold - buffer_start);
+  const auto keep = static_cast<std::size_t>(input.end - input.buf) - offset;
+  HoldArea& area = *input.hold_area;
+  const std::size_t need = keep + kInputBufferSize;
+  if (need > kHoldLimit) fatal_error(VEK_ERR(kErrLimit), "Schleifentext ohne Positionierung");
+  const bool in_area = !area.empty() && input.buf == area.data();
+  if (area.size() < need) {
+    std::size_t grown = area.size() < kInputBufferSize ? 2 * kInputBufferSize : 2 * area.size();
+    if (grown < need) grown = need;
+    if (grown > kHoldLimit) grown = kHoldLimit;
+    if (in_area) {
+      area.resize(grown);
+    } else {
+      HoldArea fresh(grown);
+      std::copy(input.buf + offset, input.buf + offset + keep, fresh.begin());
+      area.swap(fresh);
+      input.buf = area.data();
+      return input.buf + keep;
+    }
+  }
+  unsigned char* base = area.data();
+  const unsigned char* from = (in_area ? base : input.buf) + offset;
+  if (keep > 0 && from != base) std::memmove(base, from, keep);
+  input.buf = base;
+  return base + keep;
+}
+
+}  // namespace
+
 
 [[noreturn]] void report_stray_ff() {
   input.stray_ff = false;
@@ -91,31 +133,48 @@ int fill_input() {
   }
   if (input.stray_ff && !quiet_refill) report_stray_ff();
   long n;
+  unsigned char* data = input.buf;
+  const bool can_seek = input_seekable();
   if (input.string_text != nullptr) {
     n = fill_from_string();
     input.position_unknown = false;
   } else {
+    if (!can_seek) data = keep_held_text();
     long want = kInputBufferSize;
     if (input.read_limit > 0 && input.read_limit + 1 < kInputBufferSize) want = input.read_limit + 1;
-    n = plat::read(input.fd, input.buf, static_cast<std::size_t>(want));
+    n = plat::read(input.fd, data, static_cast<std::size_t>(want));
   }
   check_signal();
   if (n < 0) fatal_error(VEK_ERR(kErrSystem), "fill():read()");
-  if (n > 0 && !(input.mode & kModeBody)) n = stop_at_stray_ff(n);
+  if (n > 0 && !(input.mode & kModeBody)) n = stop_at_stray_ff(data, n);
+  // Positions are counted, not asked: a body in the function file shares
+  // its descriptor with every other body, which may have moved it.
+  if (input.string_text == nullptr && can_seek) {
+    input.fill_position += n;
+    input.position_unknown = false;
+  }
   if (n == 0) {
-    input.buf[0] = kEof;
+    data[0] = kEof;
     n = 1;
   } else if (n > 2 && !quiet_refill) {
     ++command_line_count;
     if (opt('v')) {
-      if (plat::isatty(1)) sys_write(1, input.buf, n);
-      else if (plat::isatty(2)) sys_write(2, input.buf, n);
+      if (plat::isatty(1)) sys_write(1, data, n);
+      else if (plat::isatty(2)) sys_write(2, data, n);
     }
   }
-  input.end = input.buf + n;
-  input.rp = input.buf + 1;
-  return input.buf[0];
+  // A source that cannot seek counts the end byte too; its positions stay
+  // valid across refills as long as the text is kept.
+  if (input.string_text == nullptr && !can_seek) {
+    input.fill_position += n;
+    input.position_unknown = false;
+  }
+  input.end = data + n;
+  input.rp = data + 1;
+  return data[0];
 }
+
+bool input_seekable() { return seekable(); }
 
 std::int64_t input_position(std::int64_t pos, bool relative) {
   std::int64_t total;
@@ -131,21 +190,17 @@ std::int64_t input_position(std::int64_t pos, bool relative) {
       }
     }
     total = can_seek ? input.fill_position : input.end - input.buf;
-  } else if (can_seek) {
-    total = input.fill_position;
   } else {
-    total = input.end - input.buf;
+    total = input.fill_position;
   }
   std::int64_t current = total - (input.end - input.rp);
   if (relative) pos += current;
   if (pos == current) return pos;
   if (current - pos > input.rp - input.buf || pos >= total || pos < 0) {
     if (!can_seek || pos < 0) return -1;
-    if (input.string_text != nullptr) {
-      input.fill_position = pos;
-    } else if (plat::lseek(input.fd, pos, plat::kSeekSet) < 0) {
+    if (input.string_text == nullptr && plat::lseek(input.fd, pos, plat::kSeekSet) < 0)
       fatal_error(VEK_ERR(kErrSystem), "lseek()");
-    }
+    input.fill_position = pos;
     bool was_quiet = quiet_refill;
     quiet_refill = true;
     // A console source never seeks, so the refill shows no prompt.

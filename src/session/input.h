@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "vars/varstore.h"
 
@@ -26,14 +27,30 @@ inline constexpr unsigned kModePrompt = 0x400;
 inline constexpr int kInputBufferSize = 2048;
 inline constexpr unsigned char kEof = 0xFF;
 
+// One label of a source: its name (at most 7 characters) and the input
+// position after it, stored + 1 (0 = free entry).
+inline constexpr int kLabelCount = 8;
+inline constexpr int kLabelNameMax = 7;
+struct Label {
+  std::array<char, kLabelNameMax + 1> name{};
+  std::int64_t position = 0;
+};
+
+// Text a source that cannot seek (a pipe, the console) must keep while a
+// loop may read it again: the bytes from the hold position on stay in
+// memory across refills.  Owned by the source's activation; it grows only
+// when a loop spans a refill, never per iteration.
+inline constexpr std::size_t kHoldLimit = 1u << 20;
+using HoldArea = std::vector<unsigned char>;
+
 struct InputState {
   unsigned char* rp = nullptr;   // next character to deliver
   unsigned char* end = nullptr;  // end of the valid data
   unsigned char* buf = nullptr;  // start of the buffer
   std::array<char, 128> script_name{};
   std::array<char, 36> function_name{};
-  const char* goto_label = nullptr;
-  std::array<char, 64> label_work{};
+  std::array<Label, kLabelCount> labels{};
+  std::array<char, kLabelNameMax + 1> pending_label{};  // forward goto target ("" none)
   int fd = -1;
   bool position_unknown = true;
   bool stray_ff = false;  // the text goes on with a byte 0xFF: report it at the next refill
@@ -48,7 +65,12 @@ struct InputState {
   unsigned mode = 0;
   std::int64_t body_offset = 0;
   std::int64_t fill_position = 0;  // absolute position after the last refill
-  std::array<std::int32_t, 8> compound_work{};
+  // Sources that cannot seek: the earliest position a running loop may
+  // return to, and the earliest label (-1: none); the area that keeps the
+  // text from there on.
+  std::int64_t loop_hold = -1;
+  std::int64_t label_hold = -1;
+  HoldArea* hold_area = nullptr;
   VarStore local_store{};
   const VarStore* caller_store = nullptr;  // the calling source's store
   int param_count = 0;
@@ -87,6 +109,10 @@ inline void push_back() { --input.rp; }
 // Moves to absolute position pos, or (relative) pos bytes from the
 // current position; returns the new absolute position or -1.
 std::int64_t input_position(std::int64_t pos, bool relative);
+
+// Whether the source can move to any position (a file, a string, a body
+// in the function file); the others only within the text they keep.
+bool input_seekable();
 
 // Counts the line feeds between two absolute positions by re-reading the
 // source; the caller moves back afterwards.  -1 if the source cannot.

@@ -6,26 +6,26 @@
 #include "core/classes.h"
 #include "core/commands.h"
 #include "core/exec.h"
+#include "core/hooks.h"
 #include "core/lists.h"
 #include "core/nesting.h"
 #include "core/shell.h"
 #include "core/words.h"
 #include "io/fdio.h"
 #include "platform/platform.h"
+#include "proc/process.h"
 #include "proc/redirect.h"
+#include "proc/search.h"
 #include "proc/tempfiles.h"
 #include "session/diag.h"
 #include "session/input.h"
 #include "support/strings.h"
-#include "support/timeconv.h"
 #include "vars/special.h"
 #include "vars/varstore.h"
 
 namespace vek {
 
 const char* command_string = nullptr;
-std::array<char, 512> command_search_list{};
-std::array<char, 512> cd_search_list{};
 std::array<char, 16> terminal_name{};
 
 namespace {
@@ -53,40 +53,14 @@ void apply_option(char c, bool on) {
   if (c == '!') plat::set_ignore_termination(on);
 }
 
-// Builds a search list: entries separated by ':' or ';' on this
-// platform, each normalised to the interpreter's path form.
-void build_search_list(std::array<char, 512>& dst, const char* value) {
-  std::size_t n = 0;
-  for (const char* p = value; *p && n + 1 < dst.size(); ++p) dst[n++] = (*p == '/') ? '\\' : *p;
-  dst[n] = 0;
-}
-
-bool is_regular_nonempty(const char* path) {
-  plat::FileInfo fi = plat::stat_path(path);
-  return fi.exists && fi.is_regular && fi.size > 0;
-}
-
-// Finds a script named on the command line: as written, else along the
-// command search list.  Stores the full path.
+// Finds a script named on the command line as a command is found (along
+// PATH with the extensions, the current directory last) and stores its
+// full path.
 bool find_script(const char* name, std::array<char, 260>& out) {
-  std::array<char, 260> path{};
-  concat_strings_n(static_cast<int>(path.size()), path.data(), {name});
-  path_normalize(path.data());
-  plat::FileInfo fi = plat::stat_path(path.data());
-  if (fi.exists && fi.is_regular) {
-    if (path[0] == '\\' || (path[0] && path[1] == ':')) {
-      out = path;
-    } else {
-      std::array<char, 260> cwd{};
-      sys_getcwd(cwd.data(), static_cast<int>(cwd.size()));
-      const char* rel = path.data();
-      if (rel[0] == '.' && rel[1] == '\\') rel += 2;
-      concat_strings_n(static_cast<int>(out.size()), out.data(), {cwd.data(), "\\", rel});
-      collapse_backslashes(out.data());
-    }
-    return true;
-  }
-  return false;
+  const char* found = search_command(true, name);
+  if (found == nullptr) return false;
+  concat_strings_n(static_cast<int>(out.size()), out.data(), {found});
+  return true;
 }
 
 }  // namespace
@@ -185,15 +159,19 @@ int load_settings(SettingsSource source) {
     break;
   }
   if (temp_directory[0] == 0) {
-    plat::FileInfo tmp = plat::stat_path("\\tmp");
-    if (tmp.exists && tmp.is_dir) copy_truncated(temp_directory, "\\tmp");
+    // The system's temporary directory where it has one, else the current
+    // directory.
+    const char* system_temp = plat::defaults().temp_directory;
+    plat::FileInfo tmp;
+    if (system_temp != nullptr) tmp = plat::stat_path(system_temp);
+    if (tmp.exists && tmp.is_dir) copy_truncated(temp_directory, system_temp);
     else sys_getcwd(temp_directory.data(), static_cast<int>(temp_directory.size()));
   }
   path_normalize(temp_directory.data());
   const char* path = env_lookup("PATH");
-  build_search_list(command_search_list, path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin");
+  build_search_list(command_search_list, path != nullptr ? path : plat::defaults().search_path);
   const char* cdpath = env_lookup("CDPATH");
-  build_search_list(cd_search_list, cdpath != nullptr ? cdpath : ".:/");
+  build_search_list(cd_search_list, cdpath != nullptr ? cdpath : plat::defaults().cd_path);
   const char* home = env_lookup("HOME");
   copy_truncated(home_directory, home != nullptr ? home : "\\");
   path_normalize(home_directory.data());
@@ -216,11 +194,11 @@ void reset_interpreter() {
   build_class_tables();
   build_command_table();
   special_init();
-  heredoc = HeredocState{};
+  reset_redirections(ResetMode::kQuiet);
+  default_output_base = 10;
   function_offset.fill(0);
   function_length.fill(0);
   function_file_end = 0;
-  clock_offset = 0;
 }
 
 namespace {
@@ -239,11 +217,15 @@ void hold_descriptors() {
 // Start-up steps up to the creation of the initial variables.
 void start_up(char* first_word) {
   reset_interpreter();
+  plat::init_process();
   session_cleanup(CleanupMode::kStartup);
   load_settings(SettingsSource::kEnvironment);
-  // The interpreter's own full path, for scripts it runs itself.
-  if (!plat::program_file(program_path.data(), program_path.size()))
-    copy_truncated(program_path, first_word != nullptr ? first_word : "vek", 259);
+  // The interpreter's own full path, for scripts it runs itself: what the
+  // system says it started, else the first word searched like a command.
+  if (!plat::program_file(program_path.data(), program_path.size())) {
+    const char* found = first_word != nullptr ? search_command(true, first_word) : nullptr;
+    copy_truncated(program_path, found != nullptr ? found : first_word != nullptr ? first_word : "vek", 259);
+  }
 
   hold_descriptors();
   open_temp_files();
@@ -316,7 +298,7 @@ void run_profile(SessionPlan& plan, const InputState& base) {
   std::array<char, 260> profile{};
   concat_strings_n(static_cast<int>(profile.size()), profile.data(), {home_directory.data(), "\\autoexec.vek"});
   collapse_backslashes(profile.data());
-  if (!is_regular_nonempty(profile.data())) return;
+  if (file_test('F', profile.data()) == 0) return;
   profile_running = true;
   try {
     run_source(profile.data(), 0, 0, kModeProfile);

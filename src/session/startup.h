@@ -3,12 +3,12 @@
 
 #include <array>
 
+#include "proc/search.h"
+
 namespace vek {
 
 // The text that follows -c (null when there is none).
 extern const char* command_string;
-extern std::array<char, 512> command_search_list;
-extern std::array<char, 512> cd_search_list;
 extern std::array<char, 16> terminal_name;
 
 // Parses option words (shared with set); returns the number of words

@@ -7,6 +7,7 @@ unsigned char escape_char = kDefaultEscape;
 int last_status = 0;
 std::int64_t start_time = 0;
 unsigned skip_flags = 0;
+std::int32_t timezone_offset = 0;
 
 void reset_shared_state() {
   shell_options.fill(0);
@@ -14,6 +15,7 @@ void reset_shared_state() {
   last_status = 0;
   start_time = 0;
   skip_flags = 0;
+  timezone_offset = 0;
 }
 
 }  // namespace vek

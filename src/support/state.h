@@ -25,17 +25,25 @@ extern int last_status;
 // report).
 extern std::int64_t start_time;
 
-// Skip flags: while any bit is set, text is read but not executed.
+// Skip flags: while any bit is set, text is read but not executed.  Each
+// construct owns its bits and puts them back as they were when it ends.
 extern unsigned skip_flags;
-inline constexpr unsigned kSkipList = 0x001;      // rest of list after && / ||
-inline constexpr unsigned kSkipBranch = 0x002;    // untaken branch
-inline constexpr unsigned kSkipLoop = 0x020;
-inline constexpr unsigned kSkipAndOr = 0x040;     // command after &|
-inline constexpr unsigned kSkipCase = 0x080;
-inline constexpr unsigned kSkipLabel = 0x100;
+inline constexpr unsigned kSkipList = 0x001;          // rest of list after && / ||
+inline constexpr unsigned kSkipBranch = 0x002;        // if: branch not taken
+inline constexpr unsigned kSkipWhile = 0x004;         // while/until: condition failed or loop left
+inline constexpr unsigned kSkipFor = 0x008;           // for/counting loop: no more values or loop left
+inline constexpr unsigned kSkipCase = 0x010;          // case: branch not selected
+inline constexpr unsigned kSkipBrace = 0x020;         // { } left after break/goend
+inline constexpr unsigned kSkipAndOr = 0x040;         // command after &|
+inline constexpr unsigned kSkipLabel = 0x080;         // goto searching forward for its label
+inline constexpr unsigned kSkipBlock = 0x100;         // {{ }} left after break/goend
 inline constexpr unsigned kSkipOperatorWord = 0x200;  // unused word of ${name-word}
-inline constexpr unsigned kSkipGoend = 0x400;
-inline constexpr unsigned kSkipNoExec = 0x2000;   // option n
+inline constexpr unsigned kSkipLeave = 0x400;         // if/case left after break/goend
+inline constexpr unsigned kSkipNoExec = 0x2000;       // option n
+
+// Time-zone offset in seconds set by `tz` (0 at start); the date
+// builtins subtract it from the system clock.
+extern std::int32_t timezone_offset;
 
 // Puts the values above into their start state.
 void reset_shared_state();

@@ -381,7 +381,8 @@ int str_compare(const char* a, const char* b) {
 int stat_on_drive(const char* path, plat::FileInfo& status) {
   const bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':';
   if (drive && (path[2] == 0 || (path[2] == '\\' && path[3] == 0))) {
-    status = plat::stat_path("\\");
+    const char root[] = {path[0], ':', '\\', 0};
+    status = plat::stat_path(root);
   } else {
     status = plat::stat_path(path);
   }

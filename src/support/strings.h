@@ -56,10 +56,11 @@ int has_unescaped_pattern_char(const char* word);
 // Case-insensitive lookup in the process environment; value or null.
 const char* env_lookup(const char* name);
 
-// File status of a path.  A drive prefix ("X:") names the root of the one
-// file system here; a bare prefix ("X:" or "X:\\") is the root itself.  The
-// status's device field tells the file system the file is on.  Returns 0,
-// or -1 when the path has no status.
+// File status of a path.  A bare drive prefix ("X:" or "X:\\") is the root
+// of that drive (on POSIX, where a drive prefix names the root of the one
+// file system, the root itself).  The status's device field tells the drive
+// or file system the file is on.  Returns 0, or -1 when the path has no
+// status.
 int stat_on_drive(const char* path, plat::FileInfo& status);
 
 // Running 32-bit CRC of the crc builtin; null data resets the register.

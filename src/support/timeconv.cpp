@@ -2,10 +2,9 @@
 
 #include "platform/platform.h"
 #include "support/errors.h"
+#include "support/state.h"
 
 namespace vek {
-
-std::int64_t clock_offset = 0;
 
 namespace {
 
@@ -45,7 +44,7 @@ const char* end_of(const char* s) {
 
 }  // namespace
 
-std::int64_t interpreter_time() { return plat::time_now() - clock_offset; }
+std::int64_t interpreter_time() { return plat::time_now() - timezone_offset; }
 
 bool is_leap_year(std::int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 

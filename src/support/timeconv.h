@@ -22,9 +22,8 @@ inline constexpr std::int64_t kLastSecond = 4294967295;
 // The last second seconds_to_broken_down accepts: 9999-12-31 23:59:59.
 inline constexpr std::int64_t kLastCalendarSecond = 253402300799;
 
-// Offset of the interpreter's clock in seconds (set by tz; 0 at start).
-extern std::int64_t clock_offset;
-// The system's seconds since 1970 minus clock_offset.
+// The system's seconds since 1970 minus the offset that tz sets
+// (timezone_offset).
 std::int64_t interpreter_time();
 
 bool is_leap_year(std::int64_t year);

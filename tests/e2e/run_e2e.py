@@ -6,14 +6,16 @@ compares standard output, standard error (as bytes) and the exit status.
 The case format is described in README.md beside this script.
 
     python3 tests/e2e/run_e2e.py --vek /abs/path/to/vek tests/e2e/cases/AREA.vt
+    python3 tests/e2e/run_e2e.py --wine --vek build-win/vek.exe tests/e2e/cases/*.vt
 
 Prints one line per failing case, followed by an indented diff, and closes
-with the line "N passed, N failed".  Exit status 0 iff nothing failed.
-Standard library only.
+with the line "N passed, N failed" (", N skipped" when cases were for the
+other platform).  Exit status 0 iff nothing failed.  Standard library only.
 """
 
 import argparse
 import difflib
+import fcntl
 import os
 import re
 import resource
@@ -61,7 +63,11 @@ BLOCKS = {
     b"stderr-re": (False, True),
     b"status": (False, True),
     b"keep-tmp": (False, False),
+    b"platform": (True, False),
 }
+# The platforms a case may be limited to: vek built for POSIX, and vek.exe
+# run through Wine.
+PLATFORMS = (b"posix", b"win32")
 # Blocks that may appear more than once in a case (with different arguments).
 REPEATABLE = (b"file", b"exe", b"dir")
 
@@ -192,6 +198,9 @@ def _parse_block_header(path, case, line, lineno):
         if arg not in (None, b"pipe"):
             raise FormatError(path, lineno,
                               "stdin takes no argument or ': pipe'")
+    elif name == b"platform" and arg not in PLATFORMS:
+        raise FormatError(path, lineno,
+                          "platform takes ': posix' or ': win32'")
     elif not needs_arg and arg is not None:
         raise FormatError(path, lineno,
                           f"block '{name.decode()}' takes no argument")
@@ -291,15 +300,32 @@ def parse_status(line):
 # ---------------------------------------------------------------------------
 # Tokens
 
-class Paths:
-    """The directories of one case, in host form and in vek's form."""
+def windows_path(path):
+    """A host path as a program under Wine sees it: Wine's drive Z: is the
+    root of the host's file system."""
+    return b"Z:" + path.replace(b"/", b"\\")
 
-    def __init__(self, case_dir):
+
+class Paths:
+    """The directories of one case: `dir`, `home` and `tmp` in the runner's
+    form (where the runner creates files); `vek_dir` and `vek_home` as vek
+    shows paths ({DIR}, {HOME}); `p_dir` and `p_home` in the form of the
+    host vek runs on ({PDIR}, {PHOME}): with "/" on POSIX, the Windows form
+    under Wine, where it is the same as vek's."""
+
+    def __init__(self, case_dir, windows=False):
         self.dir = os.fsencode(case_dir)
         self.home = os.path.join(self.dir, b"home")
         self.tmp = os.path.join(self.dir, b"tmp")
-        self.vek_dir = self.dir.replace(b"/", b"\\")
-        self.vek_home = self.home.replace(b"/", b"\\")
+        if windows:
+            self.vek_dir = windows_path(self.dir)
+            self.vek_home = windows_path(self.home)
+            self.p_dir, self.p_home = self.vek_dir, self.vek_home
+            self.p_tmp = windows_path(self.tmp)
+        else:
+            self.vek_dir = self.dir.replace(b"/", b"\\")
+            self.vek_home = self.home.replace(b"/", b"\\")
+            self.p_dir, self.p_home, self.p_tmp = self.dir, self.home, self.tmp
 
     def token(self, name):
         if name in FIXED_TOKENS:
@@ -307,7 +333,7 @@ class Paths:
         if name[:1] == b"x":
             return bytes([int(name[1:], 16)])
         return {b"DIR": self.vek_dir, b"HOME": self.vek_home,
-                b"PDIR": self.dir, b"PHOME": self.home}[name]
+                b"PDIR": self.p_dir, b"PHOME": self.p_home}[name]
 
 
 def expand(text, paths, quote=None):
@@ -366,7 +392,7 @@ def show_lines(data, paths=None):
     subst = []
     if paths is not None:
         subst = [(paths.vek_home, "{HOME}"), (paths.vek_dir, "{DIR}"),
-                 (paths.home, "{PHOME}"), (paths.dir, "{PDIR}")]
+                 (paths.p_home, "{PHOME}"), (paths.p_dir, "{PDIR}")]
     pieces = data.split(b"\n")
     last_open = pieces[-1] != b""
     if not last_open:
@@ -536,9 +562,13 @@ def _remove_tree(path):
     shutil.rmtree(path, ignore_errors=True)
 
 
-def build_env(case, paths):
-    env = {b"PATH": b"/usr/bin:/bin", b"HOME": paths.home,
-           b"TMPDIR": paths.tmp, b"LANG": b"C"}
+def build_env(case, paths, wine=None):
+    """The environment vek gets.  Under Wine without PATH (Wine gives the
+    program its own) and handed over through Wine.environment()."""
+    env = {b"PATH": b"/usr/bin:/bin", b"HOME": paths.p_home,
+           b"TMPDIR": paths.p_tmp, b"LANG": b"C"}
+    if wine:
+        del env[b"PATH"]
     for var in SANITIZER_VARS:
         if var in os.environ:
             env[var.encode()] = os.environb[var.encode()]
@@ -553,7 +583,7 @@ def build_env(case, paths):
             else:
                 name, _, value = line.partition(b"=")
                 env[name] = expand(value, paths)
-    return env
+    return wine.environment(env) if wine else env
 
 
 def case_args(case, paths):
@@ -584,9 +614,11 @@ def prepare(case, paths):
                     block_bytes(script.lines, paths), 0o644)
 
 
-def run_case(case, vek, work_root, index, timeout, keep=False, full=False):
+def run_case(case, vek, work_root, index, timeout, keep=False, full=False,
+             wine=None):
     """Runs one case in a new directory below work_root; returns a Result.
-    `full` shows whole outputs instead of a trimmed diff."""
+    `full` shows whole outputs instead of a trimmed diff; `wine` (a Wine)
+    runs vek.exe through Wine."""
     res = Result()
     case_dir = os.path.join(work_root, f"c{index:04d}")
     # Input and output files live beside the case directory, not in it,
@@ -594,7 +626,7 @@ def run_case(case, vek, work_root, index, timeout, keep=False, full=False):
     io_base = os.path.join(work_root, f"c{index:04d}.")
     res.case_dir = case_dir
     os.makedirs(case_dir)
-    paths = Paths(case_dir)
+    paths = Paths(case_dir, windows=wine is not None)
     try:
         args = case_args(case, paths)
         res.command = "vek " + " ".join(
@@ -609,7 +641,11 @@ def run_case(case, vek, work_root, index, timeout, keep=False, full=False):
             if stdin_block else b""
         use_pipe = stdin_block is not None and stdin_block.arg == b"pipe"
         try:
-            outcome = _execute(vek, args, paths, build_env(case, paths),
+            if wine:
+                command = (wine.loader, [wine.loader, os.fsencode(vek)] + args)
+            else:
+                command = (vek, [b"vek"] + args)
+            outcome = _execute(command, paths, build_env(case, paths, wine),
                                stdin_data, use_pipe, io_base, timeout)
         except OSError as e:
             res.fail("start", [f"cannot start vek: {e}"])
@@ -626,8 +662,9 @@ def run_case(case, vek, work_root, index, timeout, keep=False, full=False):
     return res
 
 
-def _execute(vek, args, paths, env, stdin_data, use_pipe, io_base, timeout):
-    """Runs vek; returns (finished, status, stdout, stderr)."""
+def _execute(command, paths, env, stdin_data, use_pipe, io_base, timeout):
+    """Runs vek: `command` is the program and its argument vector.  Returns
+    (finished, status, stdout, stderr)."""
     stdin_f = None
     if not use_pipe:
         with open(io_base + "stdin", "wb") as f:
@@ -639,7 +676,7 @@ def _execute(vek, args, paths, env, stdin_data, use_pipe, io_base, timeout):
             open(io_base + "stderr", "w+b") as err_f:
         try:
             proc = subprocess.Popen(
-                [b"vek"] + args, executable=vek, cwd=paths.dir, env=env,
+                command[1], executable=command[0], cwd=paths.dir, env=env,
                 stdin=subprocess.PIPE if use_pipe else stdin_f,
                 stdout=out_f, stderr=err_f, close_fds=True,
                 start_new_session=True, preexec_fn=_limit_child)
@@ -741,6 +778,122 @@ def _compare(case, res, paths, stream, actual, full):
 
 
 # ---------------------------------------------------------------------------
+# Wine
+
+# Names that Wine drops from the environment it hands a program, or replaces
+# with its own values, or (TMPDIR) needs for itself: the case's values reach
+# vek under the same name in another letter case.  Win32 names are not
+# case-sensitive, and vek looks variables up without regard to case.
+WINE_RESERVED = (b"HOME", b"PATH", b"PWD", b"TEMP", b"TMP", b"TMPDIR")
+# Seconds the Wine server stays after its last program ended.
+WINE_SERVER_LINGER = 30
+
+
+def wine_names(case_env):
+    """The case's environment with the names that Wine would drop, replace
+    or take for itself spelt in another letter case (HOME becomes Home)."""
+    env = {}
+    for name, value in case_env.items():
+        if name.upper() in WINE_RESERVED:
+            name = name[:1].upper() + name[1:].lower()
+        env[name] = value
+    return env
+
+
+def _find_program(names, fallbacks):
+    for name in names:
+        found = shutil.which(name)
+        if found:
+            return found
+    for path in fallbacks:
+        if os.access(path, os.X_OK):
+            return path
+    return None
+
+
+class WineError(Exception):
+    pass
+
+
+class Wine:
+    """Runs Windows programs through Wine, with a private prefix and one
+    Wine server kept running for all cases, so that a case pays only for
+    the start of its own program."""
+
+    def __init__(self, prefix):
+        self.loader = _find_program(
+            ("wine64", "wine"), ("/usr/lib/wine/wine64", "/usr/lib/wine/wine"))
+        self.server = _find_program(
+            ("wineserver",), ("/usr/lib/wine/wineserver",
+                              "/usr/lib/wine/wineserver64"))
+        if not self.loader or not self.server:
+            raise WineError("Wine is not installed (no wine64/wine and "
+                            "wineserver)")
+        self.loader = os.fsencode(self.loader)
+        self.prefix = os.fsencode(os.path.abspath(prefix))
+        # Wine keeps its server directory below TMPDIR: the server and every
+        # program must agree on it, so it is left to Wine's default (/tmp)
+        # and the case's TMPDIR goes to vek under another letter case.
+        self.env = {b"WINEPREFIX": self.prefix, b"WINEDEBUG": b"-all",
+                    b"WINEDLLOVERRIDES": b"mscoree,mshtml=",
+                    b"PATH": b"/usr/bin:/bin",
+                    b"HOME": os.environb.get(b"HOME", self.prefix)}
+
+    def environment(self, case_env):
+        """The host environment that gives a program under Wine the case's
+        environment."""
+        env = dict(self.env)
+        env.update(wine_names(case_env))
+        return env
+
+    def _run(self, *args, check=True):
+        # Output goes to a file: programs that Wine starts in the background
+        # would keep a pipe open.
+        with tempfile.TemporaryFile() as err, \
+                tempfile.TemporaryDirectory(prefix="vek-wine-") as cwd:
+            p = subprocess.run([self.loader, *args], env=self.env, cwd=cwd,
+                               stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=err,
+                               timeout=300)
+            if check and p.returncode != 0:
+                err.seek(0)
+                text = err.read().decode(errors="replace")[-500:]
+                raise WineError(f"wine {' '.join(map(os.fsdecode, args))}: "
+                                f"exit status {p.returncode}: {text}")
+
+    def start(self):
+        """Makes the prefix on first use, starts the server and runs a
+        program once, so that Wine's own services are up before the first
+        case."""
+        ready = os.path.join(self.prefix, b".vek-ready")
+        os.makedirs(self.prefix, exist_ok=True)
+        with open(self.prefix + b".lock", "wb") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            if not os.path.exists(ready):
+                self._run(b"wineboot", b"-i")
+                # Wine sets TEMP and TMP from the prefix's registry (user and
+                # system); without them the case's temporary directory is
+                # what vek sees.
+                for key in (b"HKCU\\Environment",
+                            b"HKLM\\System\\CurrentControlSet\\Control\\"
+                            b"Session Manager\\Environment"):
+                    for var in (b"TEMP", b"TMP"):
+                        self._run(b"reg", b"delete", key, b"/v", var, b"/f",
+                                  check=False)
+                # The server writes the registry when it ends.
+                subprocess.run([self.server, b"-w"], env=self.env,
+                               stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, timeout=300)
+                open(ready, "wb").close()
+            subprocess.run([self.server, b"-p%d" % WINE_SERVER_LINGER],
+                           env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
+            self._run(b"cmd", b"/c", b"exit", check=False)
+
+
+# ---------------------------------------------------------------------------
 # Main
 
 def main(argv=None):
@@ -755,6 +908,12 @@ def main(argv=None):
                     help="keep the case directories")
     ap.add_argument("--timeout", type=float, default=DEFAULT_TIMEOUT,
                     help="seconds per case (default %(default)g)")
+    ap.add_argument("--wine", action="store_true",
+                    help="run the program (vek.exe) through Wine; cases "
+                         "for POSIX only are skipped")
+    ap.add_argument("--wine-prefix", metavar="DIR",
+                    help="Wine prefix to use (default: wineprefix beside "
+                         "the program)")
     ap.add_argument("files", nargs="+", metavar="FILE.vt")
     opts = ap.parse_args(argv)
     sys.stdout.reconfigure(line_buffering=True)
@@ -764,8 +923,18 @@ def main(argv=None):
         print(f"run_e2e: not an executable: {vek}", file=sys.stderr)
         return 2
     match = os.fsencode(opts.match) if opts.match is not None else None
+    platform = b"win32" if opts.wine else b"posix"
+    wine = None
+    if opts.wine:
+        try:
+            wine = Wine(opts.wine_prefix or
+                        os.path.join(os.path.dirname(vek), "wineprefix"))
+            wine.start()
+        except (WineError, OSError, subprocess.SubprocessError) as e:
+            print(f"run_e2e: cannot run Wine: {e}", file=sys.stderr)
+            return 2
 
-    passed = failed = 0
+    passed = failed = skipped = 0
     work_root = os.path.realpath(tempfile.mkdtemp(prefix="vek-e2e-"))
     index = 0
     try:
@@ -783,10 +952,19 @@ def main(argv=None):
             for case in cases:
                 if match is not None and match not in case.name:
                     continue
+                only = case.block(b"platform")
+                if only is not None and only.arg != platform:
+                    skipped += 1
+                    if opts.verbose:
+                        print(f"skip {case.where()}: "
+                              f"{show_inline(case.name)} "
+                              f"({only.arg.decode()} only)")
+                    continue
                 index += 1
                 try:
                     res = run_case(case, vek, work_root, index, opts.timeout,
-                                   keep=opts.keep, full=opts.verbose)
+                                   keep=opts.keep, full=opts.verbose,
+                                   wine=wine)
                 except Exception:   # a runner fault fails only this case
                     res = Result()
                     res.fail("runner error",
@@ -805,7 +983,7 @@ def main(argv=None):
                     print(f"    case directory: {res.case_dir}")
                 for line in res.details:
                     print("    " + line)
-        if index == 0 and match is not None:
+        if index == 0 and skipped == 0 and match is not None:
             print(f"run_e2e: no case name contains {opts.match!r}",
                   file=sys.stderr)
     finally:
@@ -814,7 +992,10 @@ def main(argv=None):
                   file=sys.stderr)
         else:
             _remove_tree(work_root)
-    print(f"{passed} passed, {failed} failed")
+    summary = f"{passed} passed, {failed} failed"
+    if skipped:
+        summary += f", {skipped} skipped"
+    print(summary)
     return 0 if failed == 0 else 1
 
 

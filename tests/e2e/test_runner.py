@@ -67,6 +67,27 @@ class ParserTest(unittest.TestCase):
         self.assertEqual(got, b"\\tmp\\c1\\a \\tmp\\c1\\home /tmp/c1 "
                               b"/tmp/c1/home {FOO} {x4} {}")
 
+    def test_windows_paths(self):
+        # Under Wine the case directory is on drive Z:, and the host's form
+        # of a path is the Windows form too.
+        paths = run_e2e.Paths("/tmp/c1", windows=True)
+        got = run_e2e.expand(b"{DIR}{/}a {HOME} {PDIR}/x {PHOME}", paths)
+        self.assertEqual(got, b"Z:\\tmp\\c1\\a Z:\\tmp\\c1\\home "
+                              b"Z:\\tmp\\c1/x Z:\\tmp\\c1\\home")
+        self.assertEqual(paths.p_tmp, b"Z:\\tmp\\c1\\tmp")
+        self.assertEqual(paths.tmp, b"/tmp/c1/tmp")
+        self.assertEqual(run_e2e.show_lines(b"Z:\\tmp\\c1\\home\\x\r\n",
+                                            paths), ["{HOME}\\x{CR}"])
+
+    def test_wine_names(self):
+        env = run_e2e.wine_names({b"HOME": b"h", b"TMPDIR": b"t",
+                                  b"path": b"p", b"Temp": b"x",
+                                  b"TMP": b"y", b"PWD": b"w",
+                                  b"HOMEDIR": b"kept", b"LANG": b"C"})
+        self.assertEqual(env, {b"Home": b"h", b"Tmpdir": b"t", b"Path": b"p",
+                               b"Temp": b"x", b"Tmp": b"y", b"Pwd": b"w",
+                               b"HOMEDIR": b"kept", b"LANG": b"C"})
+
     def test_regex_tokens_are_literal(self):
         paths = run_e2e.Paths("/tmp/c1")
         pat = run_e2e.block_bytes([b"{DIR}{x2E}x .*"], paths, quote=re.escape)
@@ -101,6 +122,10 @@ class ParserTest(unittest.TestCase):
             "no content": "=== case: a\n--- keep-tmp\nx\n",
             "block outside": "--- stdout\n",
             "before the first": "=== case: a\nstray\n",
+            "platform takes": "=== case: a\n--- platform: dos\n",
+            "block 'platform' needs": "=== case: a\n--- platform\n",
+            "second 'platform'": "=== case: a\n--- platform: posix\n"
+                                 "--- platform: win32\n",
         }
         for word, text in bad.items():
             with self.assertRaises(run_e2e.FormatError, msg=word) as cm:
@@ -346,6 +371,74 @@ class RunnerTest(unittest.TestCase):
         self.assertNotIn("beta", out)
         self.assertIn("other alpha", out)
         self.assertTrue(out.endswith("3 passed, 0 failed\n"), out)
+
+    def test_platform_marker(self):
+        rc, out, err = self.run_cases("""
+            === case: posix only
+            --- platform: posix
+            --- args
+            -c 'echo p'
+            --- stdout
+            p
+            === case: win32 only
+            --- platform: win32
+            --- args
+            -c 'exit 3'
+            === case: everywhere
+            --- args
+            -c :
+            """, "-v")
+        self.assertEqual(rc, 0, out)
+        self.assertIn("ok   ", out)
+        self.assertIn("skip ", out)
+        self.assertIn("win32 only (win32 only)", out)
+        self.assertTrue(out.endswith("2 passed, 0 failed, 1 skipped\n"), out)
+
+    def test_wine(self):
+        # A stand-in for Wine that runs the program itself: the runner's
+        # side of --wine (set-up, Windows paths, environment) without Wine.
+        bin_dir = os.path.join(self.tmp.name, "winebin")
+        os.makedirs(bin_dir, exist_ok=True)
+        for name, text in (("wine64", '#!/bin/sh\ncase "$1" in '
+                            'wineboot|reg|cmd) exit 0;; esac\nexec "$@"\n'),
+                           ("wineserver", "#!/bin/sh\nexit 0\n")):
+            path = os.path.join(bin_dir, name)
+            with open(path, "w") as f:
+                f.write(text)
+            os.chmod(path, 0o755)
+        prefix = os.path.join(self.tmp.name, "prefix")
+        env = dict(os.environ, PATH=bin_dir + ":" + os.environ["PATH"])
+        path = os.path.join(self.tmp.name, "w.vt")
+        with open(path, "w") as f:
+            f.write(textwrap.dedent(r"""
+                === case: environment and paths
+                --- env
+                VEKTEMP={PDIR}/x
+                --- script
+                printf '%s\n' "$Home|$Tmpdir|$VEKTEMP|$WINEPREFIX|${HOME+set}"
+                printf '%s\n' "$WINEDEBUG|${PATH-none}|${TMPDIR-none}|${Path-none}"
+                --- stdout
+                {HOME}|{DIR}{/}tmp|{DIR}/x|PREFIX|set
+                -all|/usr/bin:/bin|none|none
+                === case: posix only
+                --- platform: posix
+                """).replace("PREFIX", prefix))
+        p = subprocess.run([sys.executable, RUNNER, "--wine", "--wine-prefix",
+                            prefix, "--vek", self.fake, "-v", path],
+                           capture_output=True, timeout=60, env=env)
+        out = p.stdout.decode()
+        self.assertEqual(p.returncode, 0, out + p.stderr.decode())
+        self.assertTrue(out.endswith("1 passed, 0 failed, 1 skipped\n"), out)
+        self.assertTrue(os.path.exists(os.path.join(prefix, ".vek-ready")))
+        # Without Wine the runner says so and fails.
+        if not any(os.access(f"/usr/lib/wine/{n}", os.X_OK)
+                   for n in ("wine64", "wine")):
+            p = subprocess.run([sys.executable, RUNNER, "--wine", "--vek",
+                                self.fake, path], capture_output=True,
+                               timeout=60,
+                               env=dict(os.environ, PATH="/nonexistent"))
+            self.assertEqual(p.returncode, 2)
+            self.assertIn("cannot run Wine", p.stderr.decode())
 
     def test_format_error_fails_the_file(self):
         rc, out, err = self.run_cases("=== case: a\n--- stdot\n")

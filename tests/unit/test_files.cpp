@@ -398,7 +398,7 @@ TEST_F(Files, TheClockOffsetMovesEveryShownTime) {
   make_file("f", "");
   struct timespec ts[2] = {{998051445, 0}, {998051445, 0}};
   utimensat(AT_FDCWD, host("f").c_str(), ts, 0);
-  clock_offset = -3600;  // tz -1: one hour ahead of the system's time
+  timezone_offset = -3600;  // tz -1: one hour ahead of the system's time
   EXPECT_EQ(run(bi_fstat, {"fstat", "-Tm", path("f")}).out, "200108171330.45\r\n");
   // A time set goes back to the system's clock.
   EXPECT_EQ(run(bi_fstat, {"fstat", "+m", "998055045", path("f")}).code, 0);
@@ -411,7 +411,7 @@ TEST_F(Files, TheClockOffsetMovesEveryShownTime) {
   const std::int64_t shown = std::stoll(o.out);
   EXPECT_GE(shown, before);
   EXPECT_LE(shown, after);
-  clock_offset = 0;
+  timezone_offset = 0;
 }
 
 // Drops the right to set the clock; false where that cannot be made sure.

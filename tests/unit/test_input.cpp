@@ -120,17 +120,60 @@ TEST_F(Reader, CountsLinesAndComesBack) {
   EXPECT_EQ(read(10), text.substr(4000, 10));
 }
 
-TEST_F(Reader, NonSeekableSourceCannotLeaveItsBuffer) {
-  use_string("abc");
-  input.string_text = nullptr;  // now an ordinary stream without a descriptor position
-  input.mode = 0;
-  input.buf[0] = 'x';
-  input.buf[1] = 'y';
-  input.end = input.buf + 2;
-  input.rp = input.buf + 2;
-  EXPECT_EQ(input_position(0, true), 2);
-  EXPECT_EQ(input_position(0, false), 0);
-  EXPECT_EQ(input_position(5, false), -1);
+// A pipe cannot seek: positions count its bytes, and the reader can go
+// back only as far as the text it still holds.
+class PipeReader : public Reader {
+ protected:
+  int fds[2] = {-1, -1};
+  HoldArea area;
+  std::string text;
+
+  void use_pipe(std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) text += static_cast<char>('a' + (i * 7 + i / 26) % 26);
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(fds[1]);
+    input = InputState{};
+    input.fd = fds[0];
+    input.buf = input.rp = input.end = buffer.data();
+    input.hold_area = &area;
+  }
+  void TearDown() override {
+    Reader::TearDown();
+    if (fds[0] >= 0) close(fds[0]);
+  }
+};
+
+TEST_F(PipeReader, MovesBackOnlyInsideItsBuffer) {
+  use_pipe(3000);
+  EXPECT_EQ(read(10), text.substr(0, 10));
+  EXPECT_EQ(input_position(0, true), 10);
+  EXPECT_EQ(input_position(2, false), 2);
+  EXPECT_EQ(read(3), text.substr(2, 3));
+  EXPECT_EQ(input_position(2900, false), -1);  // not read yet
+  EXPECT_EQ(read(2100), text.substr(5, 2100));  // a second refill
+  EXPECT_EQ(input_position(0, true), 2105);
+  EXPECT_EQ(input_position(100, false), -1);   // gone with the first buffer
+  EXPECT_EQ(input_position(2050, false), 2050);
+  EXPECT_EQ(read(5), text.substr(2050, 5));
+  EXPECT_TRUE(area.empty());
+}
+
+TEST_F(PipeReader, KeepsTheTextOfALoopAcrossRefills) {
+  use_pipe(9000);
+  EXPECT_EQ(read(100), text.substr(0, 100));
+  input.loop_hold = 100;
+  EXPECT_EQ(read(7000), text.substr(100, 7000));
+  EXPECT_EQ(input_position(100, false), 100);
+  EXPECT_EQ(read(7500), text.substr(100, 7500));
+  EXPECT_EQ(input_position(4000, false), 4000);
+  EXPECT_EQ(read(20), text.substr(4000, 20));
+  // Released: the next refill drops what came before.
+  input.loop_hold = -1;
+  EXPECT_EQ(input_position(7600, false), 7600);
+  EXPECT_EQ(read(1400), text.substr(7600, 1400));
+  EXPECT_EQ(read(1)[0], '\xff');
+  EXPECT_EQ(input_position(100, false), -1);
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 // Randomized differential tests of the two pattern engines: the wildcard
-// matcher against a small reference matcher written here, and the regular
-// expression engine against std::regex (ECMAScript) on the part of the
-// syntax where the two dialects mean the same thing.  Fixed seeds keep
-// every run identical.
+// matcher against the reference matcher in wildcard_reference.h, the
+// regular expression engine against std::regex (ECMAScript) on the part
+// of the syntax where the two dialects mean the same thing, and the
+// regular expression engine against itself without its memo.  Fixed
+// seeds keep every run identical.
 #include "pattern/regex.h"
 #include "pattern/wildcard.h"
+#include "wildcard_reference.h"
 
 #include <gtest/gtest.h>
 
@@ -25,108 +27,8 @@
 namespace vek {
 namespace {
 
-// ---------------------------------------------------------------------
-// Wildcard reference: works on the pattern text directly, as a list of
-// tokens matched recursively.
-// ---------------------------------------------------------------------
-
+using namespace wildcard_reference;
 constexpr char wesc = '%';
-
-struct WToken {
-  enum Kind { literal, any, star, set } kind;
-  std::string text;               // literal bytes (1 or 2)
-  std::array<bool, 256> members;  // set
-};
-
-// Parses the pattern; returns 0 or the compile error number.
-int ref_parse(std::string_view p, std::vector<WToken>& out) {
-  out.clear();
-  std::size_t i = 0;
-  while (i < p.size()) {
-    char c = p[i];
-    WToken t{WToken::literal, "", {}};
-    if (c == wesc) {
-      char next = i + 1 < p.size() ? p[i + 1] : wesc;
-      bool single = next == '*' || next == '?' || next == '[' || next == wesc;
-      t.text = single ? std::string(1, next) : std::string{wesc, next};
-      i += 2;
-    } else if (c == '*' || c == '?') {
-      // "*" and "?" commute in a run: its "?"s first, then one "*".
-      bool star = false;
-      for (; i < p.size() && (p[i] == '*' || p[i] == '?'); ++i) {
-        if (p[i] == '*') star = true;
-        else out.push_back({WToken::any, "", {}});
-      }
-      if (star) out.push_back({WToken::star, "", {}});
-      continue;
-    } else if (c == '[') {
-      t.kind = WToken::set;
-      ++i;
-      bool neg = i < p.size() && p[i] == '!';
-      if (neg) ++i;
-      std::size_t body = i;
-      int prev = -1;
-      for (;; ++i) {
-        if (i >= p.size()) return 2;
-        auto b = static_cast<unsigned char>(p[i]);
-        if (b == ']' && i > body) break;
-        if (b == '-' && prev >= 0 && i + 1 < p.size() && p[i + 1] != ']') {
-          auto hi = static_cast<unsigned char>(p[++i]);
-          if (hi < prev) return 3;
-          for (int v = prev; v <= hi; ++v) t.members[v] = true;
-          prev = hi;
-        } else {
-          t.members[b] = true;
-          prev = b;
-        }
-      }
-      ++i;
-      for (int v = 0; v < 256; ++v) t.members[v] = (t.members[v] != neg) && v != 0;
-    } else {
-      t.text = std::string(1, c);
-      ++i;
-    }
-    out.push_back(t);
-  }
-  return 0;
-}
-
-// Length matched by a literal or set token at s[pos], or 0.
-std::size_t ref_one(const WToken& t, std::string_view s, std::size_t pos) {
-  if (t.kind == WToken::set)
-    return pos < s.size() && t.members[static_cast<unsigned char>(s[pos])] ? 1 : 0;
-  return s.substr(pos, t.text.size()) == t.text ? t.text.size() : 0;
-}
-
-bool ref_match(const std::vector<WToken>& toks, std::size_t ti, std::string_view s, std::size_t pos) {
-  if (ti == toks.size()) return pos == s.size();
-  const WToken& t = toks[ti];
-  if (t.kind == WToken::any) return pos < s.size() && ref_match(toks, ti + 1, s, pos + 1);
-  if (t.kind != WToken::star) {
-    std::size_t k = ref_one(t, s, pos);
-    return k > 0 && ref_match(toks, ti + 1, s, pos + k);
-  }
-  // The star: the literal run up to the next wildcard is placed at the
-  // first position where it fits; if a wildcard follows, that placement is
-  // final.
-  std::size_t run_end = ti + 1;
-  while (run_end < toks.size() && (toks[run_end].kind == WToken::literal || toks[run_end].kind == WToken::set))
-    ++run_end;
-  if (run_end == ti + 1) return run_end == toks.size() || ref_match(toks, run_end, s, pos);
-  for (std::size_t anchor = pos; anchor < s.size(); ++anchor) {
-    std::size_t at = anchor;
-    bool fits = true;
-    for (std::size_t k = ti + 1; k < run_end && fits; ++k) {
-      std::size_t len = ref_one(toks[k], s, at);
-      fits = len > 0;
-      at += len;
-    }
-    if (!fits) continue;
-    if (run_end < toks.size()) return ref_match(toks, run_end, s, at);
-    if (at == s.size()) return true;
-  }
-  return false;
-}
 
 TEST(PatternRandom, WildcardAgainstReference) {
   std::mt19937 rng(20240611);
@@ -204,6 +106,7 @@ struct RxGen {
   std::string ours, ecma;
   int groups = 0;
   std::vector<int> closed;
+  bool stacked = false;  // write some repeated atoms two to four times in a row
 
   std::size_t pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); }
 
@@ -239,6 +142,18 @@ struct RxGen {
   }
 
   void atom() {
+    std::size_t ours_at = ours.size(), ecma_at = ecma.size();
+    one_atom();
+    if (stacked && pick(3) == 0) {
+      std::string o = ours.substr(ours_at), e = ecma.substr(ecma_at);
+      for (std::size_t k = 1 + pick(3); k > 0; --k) {
+        ours += o;
+        ecma += e;
+      }
+    }
+  }
+
+  void one_atom() {
     switch (pick(12)) {
       case 0: case 1: case 2: case 3: {
         char c = "abc"[pick(3)];
@@ -359,6 +274,179 @@ TEST(PatternRandom, RegexAgainstStdRegex) {
   }
   EXPECT_GT(found, compared / 5);
   EXPECT_GT(grouped, 500);
+}
+
+// Stacked repetitions ("a*a*a*", "%D%{1,2%}%D%{1,2%}", runs after groups
+// with back-references) against std::regex, on subjects short enough for
+// its own backtracking.
+TEST(PatternRandom, StackedRepetitionsAgainstStdRegex) {
+  RxGen gen;
+  gen.rng.seed(31337);
+  gen.stacked = true;
+  std::mt19937 srng(2718);
+  const std::string subject_chars = "aaaabbbc1_ ";
+  std::array<unsigned char, 1024> buf{};
+  Regex re;
+  int compared = 0, found = 0;
+  for (int round = 0; round < 1200; ++round) {
+    gen.make();
+    ASSERT_NE(re.compile(gen.ours, buf.data(), buf.data() + buf.size(), '%'), nullptr)
+        << gen.ours << " error " << re.last_error();
+    std::regex ecma(gen.ecma, std::regex::ECMAScript);
+    for (int sub = 0; sub < 8; ++sub) {
+      std::string subject;
+      std::size_t slen = std::uniform_int_distribution<std::size_t>(0, 14)(srng);
+      for (std::size_t k = 0; k < slen; ++k)
+        subject += subject_chars[std::uniform_int_distribution<std::size_t>(0, subject_chars.size() - 1)(srng)];
+      std::smatch m;
+      bool want = std::regex_search(subject, m, ecma);
+      std::string where;
+      RxGen::add(where, {"ours '", gen.ours, "' ecma '", gen.ecma, "' subject '", subject, "'"});
+      ASSERT_EQ(re.match(subject.c_str()) == 1, want) << where;
+      ++compared;
+      if (!want) continue;
+      ++found;
+      ASSERT_EQ(re.match_start(), static_cast<std::size_t>(m.position(0))) << where;
+      ASSERT_EQ(re.match_end(), static_cast<std::size_t>(m.position(0) + m.length(0))) << where;
+      for (int g = 1; g <= re.group_count(); ++g) {
+        RegexSpan span = re.group(g);
+        ASSERT_TRUE(span.valid && m[g].matched) << where << " group " << g;
+        ASSERT_EQ(span.start, static_cast<std::size_t>(m.position(g))) << where << " group " << g;
+        ASSERT_EQ(span.end, static_cast<std::size_t>(m.position(g) + m.length(g))) << where << " group " << g;
+      }
+    }
+  }
+  EXPECT_GT(found, compared / 5);
+}
+
+// ---------------------------------------------------------------------
+// The memo of failed continuations against plain backtracking, on the
+// whole dialect (word boundaries, "$", back-references to any closed
+// group, repeated back-references), with back-off limits and with memo
+// tables too small for every item or for the subject.  Every result must
+// be the same, and the memo may only save work.
+// ---------------------------------------------------------------------
+
+struct OwnGen {
+  std::mt19937 rng{5150};
+  std::string out;
+  int groups = 0;
+  int repeated = 0;
+  std::vector<int> closed;
+
+  std::size_t pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); }
+
+  std::string quantifier() {
+    if (repeated >= 7) return "";
+    std::string m(1, static_cast<char>('0' + pick(3)));
+    std::string n(1, static_cast<char>(m[0] + pick(3)));
+    std::string q;
+    switch (pick(9)) {
+      case 0: case 1: case 2: q = "*"; break;
+      case 3: q = "%{" + m + "%}"; break;
+      case 4: q = "%{" + m + ",%}"; break;
+      case 5: q = "%{" + m + "," + n + "}"; break;
+      default: return "";
+    }
+    ++repeated;
+    return q;
+  }
+
+  void item() {
+    static const char* const atoms[] = {"a", "a", "b", "_", ".", "[ab]", "[^a]", "%W", "%!%D", "%A", "%!%W"};
+    switch (pick(16)) {
+      case 0:
+        out += pick(2) ? "%<" : "%>";
+        return;
+      case 1: case 2:
+        if (!closed.empty()) {
+          std::string ref = "%" + std::to_string(closed[pick(closed.size())]) + quantifier();
+          out += ref;
+          if (pick(4) == 0) out += ref;
+          return;
+        }
+        break;
+      default: break;
+    }
+    std::string one = atoms[pick(std::size(atoms))] + quantifier();
+    out += one;
+    // Stacked: the same repeated item again.
+    for (std::size_t k = pick(4) == 0 ? 1 + pick(3) : 0; k > 0 && repeated < 7; --k) {
+      out += one;
+      if (one.find_first_of("*{") != std::string::npos) ++repeated;
+    }
+  }
+
+  void sequence(int depth, std::size_t items) {
+    for (std::size_t k = 0; k < items; ++k) {
+      if (depth < 3 && groups < 9 && pick(4) == 0) {
+        int g = ++groups;
+        out += "%(";
+        sequence(depth + 1, pick(3));
+        out += "%)";
+        closed.push_back(g);
+      } else {
+        item();
+      }
+    }
+  }
+
+  void make() {
+    out.clear();
+    groups = repeated = 0;
+    closed.clear();
+    if (pick(5) == 0) out += "^";
+    sequence(0, 1 + pick(6));
+    if (pick(5) == 0) out += "$";
+  }
+};
+
+TEST(PatternRandom, RegexMemoAgainstPlainBacktracking) {
+  OwnGen gen;
+  std::mt19937 srng(8086);
+  auto spick = [&srng](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(srng); };
+  const std::string subject_chars = "aaaabbb_1 \n";
+  std::array<unsigned char, 1024> plain_buf{}, memo_buf{};
+  Regex plain, memo;
+  plain.set_memoize(false);
+  int compared = 0, found = 0;
+  std::size_t plain_steps = 0, memo_steps = 0;
+  for (int round = 0; round < 3000; ++round) {
+    gen.make();
+    ASSERT_NE(plain.compile(gen.out, plain_buf.data(), plain_buf.data() + plain_buf.size(), '%'), nullptr)
+        << gen.out << " error " << plain.last_error();
+    ASSERT_NE(memo.compile(gen.out, memo_buf.data(), memo_buf.data() + memo_buf.size(), '%'), nullptr);
+    const std::size_t sizes[] = {Regex::memo_max_bits, 64, 20, 7};
+    memo.set_memo_bits(sizes[spick(4)]);
+    for (int sub = 0; sub < 8; ++sub) {
+      std::string subject;
+      for (std::size_t k = spick(13); k > 0; --k) subject += subject_chars[spick(subject_chars.size())];
+      // Sometimes a back-off limit somewhere in the subject.
+      std::size_t limit = spick(3) == 0 ? spick(subject.size() + 1) : std::string::npos;
+      plain.set_backoff_limit(limit == std::string::npos ? nullptr : subject.c_str() + limit);
+      memo.set_backoff_limit(plain.backoff_limit());
+      std::string where = "pattern '" + gen.out + "' subject '" + subject + "' limit " +
+                          std::to_string(static_cast<long>(limit));
+      int want = plain.match(subject.c_str());
+      ASSERT_EQ(memo.match(subject.c_str()), want) << where;
+      ASSERT_EQ(memo.match_start(), plain.match_start()) << where;
+      ASSERT_EQ(memo.match_end(), plain.match_end()) << where;
+      for (int g = 1; g <= plain.group_count(); ++g) {
+        RegexSpan p = plain.group(g), m = memo.group(g);
+        ASSERT_EQ(m.valid, p.valid) << where << " group " << g;
+        ASSERT_EQ(m.start, p.start) << where << " group " << g;
+        ASSERT_EQ(m.end, p.end) << where << " group " << g;
+      }
+      ASSERT_LE(memo.steps(), plain.steps()) << where;
+      ++compared;
+      found += want;
+      plain_steps += plain.steps();
+      memo_steps += memo.steps();
+    }
+  }
+  EXPECT_GT(found, compared / 5);
+  EXPECT_LT(found, compared * 4 / 5);
+  EXPECT_LT(memo_steps, plain_steps);
 }
 
 }  // namespace

@@ -433,6 +433,144 @@ TEST(RegexMatch, LongLinesCostTimeNotStack) {
   EXPECT_EQ(search(deep + "y", "ab"), "none");
 }
 
+std::string times(std::string_view piece, int n) {
+  std::string out;
+  for (int k = 0; k < n; ++k) out += piece;
+  return out;
+}
+
+// Stacked repetitions, which plain backtracking takes exponential time
+// on, give the right result with work bounded by a polynomial: without
+// back-references every continuation after a repeated item is entered at
+// most once per subject position.
+TEST(RegexBound, StackedRepetitionsTakeOneStepPerItemAndPosition) {
+  const std::string a30(30, 'a'), a60(60, 'a'), a200(200, 'a');
+  std::string ab100;
+  for (int k = 0; k < 50; ++k) ab100 += "ab";
+  struct Case {
+    std::string pattern, subject, result, groups;
+    std::size_t items;  // repeated items
+  };
+  const Case cases[] = {
+      {times("a*", 8) + "b", a30, "none", "", 8},
+      {times("a*", 8) + "b", a30 + "b", "0:" + a30 + "b", "", 8},
+      {times("a*", 8) + "b", "x" + a30 + "b", "1:" + a30 + "b", "", 8},
+      {times("a*", 20) + "b", a200, "none", "", 20},
+      {"^" + times("a*", 20) + "$", a200 + "b", "none", "", 20},
+      {times(".*", 12) + "x", std::string(100, 'y'), "none", "", 12},
+      {times(".*", 12) + "x", std::string(100, 'y') + "x", "0:" + std::string(100, 'y') + "x", "", 12},
+      {times("[ab]*", 10) + "c", ab100, "none", "", 10},
+      {times("%W*", 10) + "%>-", a60, "none", "", 10},
+      {times("%!%D*", 10) + "1", a60, "none", "", 10},
+      // Groups around the repetitions: the first takes all, the others
+      // are empty; nested groups likewise.
+      {times("%(a*%)", 6) + "b", a60 + "b", "0:" + a60 + "b", a60 + ",,,,,", 6},
+      {times("%(a*%)", 6) + "b", a60, "none", "", 6},
+      {"%(%(%(a*%)a*%)a*%)a*b", a60, "none", "", 4},
+      {"%(%(%(a*%)a*%)a*%)a*b", "aab", "0:aab", "aa,aa,aa", 4},
+      // A group cannot be repeated: "*" after it is a literal.
+      {"%(a*%)*b", a60, "none", "", 1},
+      {"%(a*%)*b", "aa*b", "0:aa*b", "aa", 1},
+      // Runs of one or two "a" in a row, as many as the text needs.
+      {times("a%{1,2%}", 12) + "c", a60, "none", "", 12},
+      {times("a%{1,2%}", 12) + "c", std::string(15, 'a') + "c", "0:" + std::string(15, 'a') + "c", "", 12},
+      {times("a%{1,2%}", 12) + "c", std::string(25, 'a') + "c", "1:" + std::string(24, 'a') + "c", "", 12},
+      {times("a%{0,30%}", 6) + "b", a60, "none", "", 6},
+      {times("a%{3,%}", 6) + "b", a60, "none", "", 6},
+      {times("a%{3,%}", 6) + "b", a30 + "b", "0:" + a30 + "b", "", 6},
+      // Found by fuzzing (with a memo table too small for the subject):
+      // starred literal "*" items against a run of "*".
+      {times("**", 17) + "\xd6\xd9*", std::string(40, '*') + "a", "none", "", 18},
+  };
+  // Also with a table too small for any row of bits: the interval each
+  // item then keeps covers the stretch of positions these fail on.
+  for (std::size_t bits : {Regex::memo_max_bits, std::size_t{1}}) {
+    for (const Case& c : cases) {
+      Engine e;
+      e.re.set_memo_bits(bits);
+      ASSERT_TRUE(e.compile(c.pattern)) << c.pattern;
+      EXPECT_EQ(e.search(c.subject), c.result) << c.pattern << " bits " << bits;
+      if (c.result != "none") {
+        EXPECT_EQ(e.groups(), c.groups) << c.pattern << " bits " << bits;
+      }
+      EXPECT_LE(e.re.steps(), (c.items + 1) * (c.subject.size() + 1)) << c.pattern << " bits " << bits;
+    }
+  }
+}
+
+// Back-references: a continuation that reads a group set before it is
+// remembered only for that group's span, which keeps the work polynomial.
+TEST(RegexBound, BackReferencesAfterStackedRepetitions) {
+  struct Case {
+    std::string pattern, subject, result, groups;
+  };
+  const std::string a40(40, 'a');
+  const Case cases[] = {
+      {"%(a*%)" + times("a*", 5) + "%1b", a40, "none", ""},
+      {"%(a*%)" + times("a*", 5) + "%1b", a40 + "b", "0:" + a40 + "b", std::string(20, 'a')},
+      {"%(a*%)" + times("%1*", 4) + "b", a40, "none", ""},
+      {"%(a*%)" + times("%1*", 4) + "b", "aaab", "0:aaab", "aaa"},
+      {"%(a*%)%(a*%)%1*%2*%1*%2*b", a40, "none", ""},
+      {"x%(a*%)" + times("a*", 5) + "y%1z", "x" + a40 + "yaaz", "0:x" + a40 + "yaaz", "aa"},
+      // Stacked repetitions inside a group that a reference reads later:
+      // remembered while the group's start stays where it is.
+      {"%(" + times("a*", 6) + "%)%1b", a40, "none", ""},
+      {"%(" + times("a*", 6) + "%)%1b", a40 + "b", "0:" + a40 + "b", std::string(20, 'a')},
+      {"%(" + times("a*", 6) + "%)%1*%1*b", a40, "none", ""},
+      // Found by fuzzing: starred literal "*" items in a group read twice
+      // later.
+      {"%(" + times("*", 20) + "\na***'****\na*%)0*%1*%1*b", times("*", 14) + "\na***'****\na*%)0*%1*%1*b",
+       "none", ""},
+      // The group backs off until the reference after the run fits.
+      {"%(.*%)" + times(".*", 4) + "=%1", "abc" + times("-", 30) + "=ab", "0:abc" + times("-", 30) + "=ab", "ab"},
+      {"%(.*%)" + times(".*", 4) + "=%1", "abc" + times("-", 30) + "=x", "0:abc" + times("-", 30) + "=", ""},
+  };
+  for (const Case& c : cases) {
+    Engine e;
+    ASSERT_TRUE(e.compile(c.pattern)) << c.pattern;
+    EXPECT_EQ(e.search(c.subject), c.result) << c.pattern;
+    if (c.result != "none") {
+      EXPECT_EQ(e.groups(), c.groups) << c.pattern;
+    }
+    std::size_t n = c.subject.size() + 1;
+    EXPECT_LE(e.re.steps(), 8 * n * n * n) << c.pattern;
+  }
+}
+
+// Long lines: the memo table covers a 4095-byte program against a
+// 4095-byte line.
+TEST(RegexBound, LongLines) {
+  std::string line(4095, 'a');
+  Engine e;
+  ASSERT_TRUE(e.compile(times("a*", 30) + "b"));
+  EXPECT_EQ(e.search(line), "none");
+  EXPECT_LE(e.re.steps(), 31u * 4096);
+  line.back() = 'b';
+  EXPECT_EQ(e.search(line), "0:" + line);
+  // As many repeated items as the buffer holds: ".*" is one byte.
+  ASSERT_TRUE(e.compile(times(".*", 4093)));
+  EXPECT_EQ(e.search(line.substr(0, 100)), "0:" + line.substr(0, 100));
+  ASSERT_TRUE(e.compile(times(".*", 100) + "x"));
+  EXPECT_EQ(e.search(line), "none");
+  EXPECT_LE(e.re.steps(), 101u * 4096);
+  // From fuzzing: many items that match nothing here, one that takes the
+  // rest of the line, and an interval that cannot match.
+  ASSERT_TRUE(e.compile(times("%D*", 500) + "%A*" + times("%D*", 40) + "%D%{69%}"));
+  EXPECT_EQ(e.search(std::string(400, 'E')), "none");
+  EXPECT_LE(e.re.steps(), 542u * 401);
+}
+
+// An empty pattern reuses the program with its memo layout.
+TEST(RegexBound, ReusedProgram) {
+  Engine e;
+  ASSERT_TRUE(e.compile(times("a*", 10) + "%(b%)"));
+  ASSERT_EQ(e.re.compile("", e.buf.data(), e.buf.data() + e.buf.size(), '%'), e.buf.data());
+  EXPECT_EQ(e.search(std::string(100, 'a')), "none");
+  EXPECT_LE(e.re.steps(), 11u * 101);
+  EXPECT_EQ(e.search(std::string(100, 'a') + "b"), "0:" + std::string(100, 'a') + "b");
+  EXPECT_EQ(e.groups(), "b");
+}
+
 TEST(RegexEngine, GlobalInstanceAndOtherEscape) {
   Regex& g = regex_engine();
   EXPECT_EQ(&g, &regex_engine());

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/posix/posix_internal.h"
 
 extern char** environ;
 
@@ -33,6 +34,134 @@ bool is_device(const char* p, const char* dev) {
 
 int pending_signal();
 
+const Defaults& defaults() {
+  static const Defaults d{"POSIX", "/usr/local/bin:/usr/bin:/bin", ".:/", "\\tmp", ":;",
+                          {".com", ".exe", ".bat", ".vek", ".cmd"}};
+  return d;
+}
+
+// The inherited file-creation mask stays: 0177 would leave every directory
+// created by vek or its children without search permission.  Text mode is
+// the descriptor table above, and the terminal keeps its settings.
+void init_process() {}
+
+#ifdef VEK_FUZZ
+// The interpreter's fuzz target runs arbitrary text in-process: every path
+// stays inside the scratch directory it made current (VEK_FUZZ_ROOT),
+// apart from the null device.
+bool fuzz_allows(const char* host) {
+  for (const char* p = host; *p; ++p)
+    if (p[0] == '.' && p[1] == '.' && (p == host || p[-1] == '/') && (p[2] == 0 || p[2] == '/')) return false;
+  if (host[0] != '/') return true;
+  if (std::strcmp(host, "/dev/null") == 0) return true;
+  static const char* root = std::getenv("VEK_FUZZ_ROOT");
+  if (root == nullptr) return false;
+  const std::size_t n = std::strlen(root);
+  return std::strncmp(host, root, n) == 0 && (host[n] == '/' || host[n] == 0);
+}
+#endif
+
+namespace posix {
+
+namespace {
+// Text mode per descriptor, and a byte read ahead after a CR at the end of
+// a text-mode read (-1: none).
+constexpr int kTextTable = 256;
+bool g_text[kTextTable];
+int g_text_ahead[kTextTable];
+bool g_text_init = false;
+
+void text_init() {
+  if (g_text_init) return;
+  for (int& b : g_text_ahead) b = -1;
+  g_text_init = true;
+}
+}  // namespace
+
+bool text_mode(int fd) { return fd >= 0 && fd < kTextTable && g_text[fd]; }
+
+void set_text_mode(int fd, bool on) {
+  if (fd < 0 || fd >= kTextTable) return;
+  text_init();
+  g_text[fd] = on;
+  g_text_ahead[fd] = -1;
+}
+
+void copy_text_mode(int from, int to) { set_text_mode(to, text_mode(from)); }
+
+namespace {
+
+int take_ahead(int fd) {
+  int b = g_text_ahead[fd];
+  g_text_ahead[fd] = -1;
+  return b;
+}
+
+// Reads with CR LF turned into LF.  A CR that ends what the host handed
+// over is decided by one more byte; a byte that is not LF waits for the
+// next read.
+long text_read(int fd, unsigned char* buf, std::size_t len) {
+  if (len == 0) return 0;
+  std::size_t n = 0;
+  int ahead = take_ahead(fd);
+  if (ahead >= 0) buf[n++] = static_cast<unsigned char>(ahead);
+  if (n < len) {
+    ssize_t r;
+    do {
+      r = ::read(fd, buf + n, len - n);
+    } while (r < 0 && errno == EINTR && pending_signal() == 0);
+    if (r < 0 && n == 0) return -1;
+    if (r > 0) n += static_cast<std::size_t>(r);
+  }
+  std::size_t out = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    unsigned char c = buf[i];
+    if (c == '\r') {
+      if (i + 1 < n) {
+        if (buf[i + 1] == '\n') continue;
+      } else {
+        unsigned char next;
+        ssize_t r;
+        do {
+          r = ::read(fd, &next, 1);
+        } while (r < 0 && errno == EINTR && pending_signal() == 0);
+        if (r == 1) {
+          if (next == '\n') c = '\n';
+          else g_text_ahead[fd] = next;
+        }
+      }
+    }
+    buf[out++] = c;
+  }
+  return static_cast<long>(out);
+}
+
+// Writes with every LF turned into CR LF; the result counts the caller's
+// bytes.
+long text_write(int fd, const unsigned char* buf, std::size_t len) {
+  unsigned char stage[4096];
+  std::size_t i = 0;
+  while (i < len) {
+    std::size_t m = 0;
+    std::size_t start = i;
+    while (i < len && m + 2 <= sizeof stage) {
+      if (buf[i] == '\n') stage[m++] = '\r';
+      stage[m++] = buf[i++];
+    }
+    std::size_t done = 0;
+    while (done < m) {
+      ssize_t r = ::write(fd, stage + done, m - done);
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) return start == 0 ? -1 : static_cast<long>(start);
+      done += static_cast<std::size_t>(r);
+    }
+  }
+  return static_cast<long>(len);
+}
+
+}  // namespace
+}  // namespace posix
+
 bool host_path(const char* path, char* out, std::size_t size) {
   if (size == 0) return false;
   const char* p = path;
@@ -49,6 +178,9 @@ bool host_path(const char* path, char* out, std::size_t size) {
     out[n++] = (*p == '\\') ? '/' : *p;
   }
   out[n] = 0;
+#ifdef VEK_FUZZ
+  if (!fuzz_allows(out)) return false;
+#endif
   return true;
 }
 
@@ -68,14 +200,30 @@ int open(const char* path, int flags) {
   if (flags & kTruncate) f |= O_TRUNC;
   if (flags & kExclusive) f |= O_EXCL;
   if (flags & kAppend) f |= O_APPEND;
+  if (flags & kNoFollow) f |= O_NOFOLLOW;
+  // Only the user's descriptors 0..9 are inherited by started programs.
+  f |= O_CLOEXEC;
   int fd;
   do {
-    fd = ::open(host, f, 0666);
+    fd = ::open(host, f, (flags & kOwnerOnly) ? 0600 : 0666);
   } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return fd;
+  if (fd < 10) ::fcntl(fd, F_SETFD, 0);
+  // The mask may have taken the owner's own bits; an internal file is
+  // the owner's to read and write, and nobody else's.
+  if ((flags & kOwnerOnly) && (flags & kCreate)) ::fchmod(fd, 0600);
+  posix::set_text_mode(fd, (flags & kText) != 0);
   return fd;
 }
 
 long read(int fd, void* buf, std::size_t len) {
+  // A signal recorded just before the read would not interrupt it: the
+  // read would wait for input first.
+  if (pending_signal() != 0) {
+    errno = EINTR;
+    return -1;
+  }
+  if (posix::text_mode(fd)) return posix::text_read(fd, static_cast<unsigned char*>(buf), len);
   // A signal that was only recorded (or ignored) must not look like a read
   // error: read again unless the interpreter has a signal to act on.
   long r;
@@ -86,6 +234,7 @@ long read(int fd, void* buf, std::size_t len) {
 }
 
 long write(int fd, const void* buf, std::size_t len) {
+  if (posix::text_mode(fd)) return posix::text_write(fd, static_cast<const unsigned char*>(buf), len);
   long r;
   do {
     r = static_cast<long>(::write(fd, buf, len));
@@ -99,13 +248,22 @@ std::int64_t lseek(int fd, std::int64_t off, int whence) {
   return static_cast<std::int64_t>(::lseek(fd, static_cast<off_t>(off), w));
 }
 
-int close(int fd) { return ::close(fd); }
-int dup(int fd) { return ::dup(fd); }
+int close(int fd) {
+  posix::set_text_mode(fd, false);
+  return ::close(fd);
+}
+int dup(int fd) {
+  int r = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (r >= 0 && r < 10) ::fcntl(r, F_SETFD, 0);
+  if (r >= 0) posix::copy_text_mode(fd, r);
+  return r;
+}
 int dup2(int from, int to) {
   int r;
   do {
     r = ::dup2(from, to);
   } while (r < 0 && errno == EINTR);
+  if (r >= 0) posix::copy_text_mode(from, to);
   return r;
 }
 int dup_at_least(int fd, int lowest) { return ::fcntl(fd, F_DUPFD, lowest); }
@@ -115,7 +273,7 @@ bool isatty(int fd) { return ::isatty(fd) != 0; }
 
 void set_no_inherit(int fd) {
   int fl = ::fcntl(fd, F_GETFD);
-  if (fl >= 0) ::fcntl(fd, F_SETFD, fl | FD_CLOEXEC);
+  if (fl >= 0 && !(fl & FD_CLOEXEC)) ::fcntl(fd, F_SETFD, fl | FD_CLOEXEC);
 }
 
 bool getcwd(char* buf, std::size_t size) {
@@ -149,6 +307,18 @@ FileInfo stat_path(const char* path) {
   info.exists = true;
   info.is_dir = S_ISDIR(st.st_mode);
   info.is_regular = S_ISREG(st.st_mode);
+  info.is_char_device = S_ISCHR(st.st_mode);
+  // Attributes as the nearest equivalents: no owner write permission is
+  // read-only, a name beginning with "." is hidden, a regular file carries
+  // the archive mark.
+  if (!(st.st_mode & S_IWUSR)) info.attributes |= kAttrReadOnly;
+  if (info.is_dir) info.attributes |= kAttrDirectory;
+  if (info.is_regular) info.attributes |= kAttrArchive;
+  const char* base = host;
+  for (const char* p = host; *p; ++p)
+    if (*p == '/' && p[1] != 0) base = p + 1;
+  if (base[0] == '.' && base[1] != 0 && base[1] != '/' && !(base[1] == '.' && (base[2] == 0 || base[2] == '/')))
+    info.attributes |= kAttrHidden;
   info.executable = (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
   info.size = static_cast<std::int64_t>(st.st_size);
   info.mode = static_cast<unsigned>(st.st_mode & 07777);
