@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <io.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <cstring>
@@ -160,34 +161,30 @@ bool file_status(const char* path, bool follow_links, FileStatus& status) {
 
 bool descriptor_status(int fd, FileStatus& status) {
   status = FileStatus{};
-  if (fd < 0) return false;
+  struct _stat64 st;
+  if (fd < 0 || ::_fstat64(fd, &st) != 0) return false;
+  if ((st.st_mode & _S_IFMT) == _S_IFDIR) status.kind = FileKind::kDirectory;
+  else if ((st.st_mode & _S_IFMT) == _S_IFREG) status.kind = FileKind::kRegular;
+  else if ((st.st_mode & _S_IFMT) == _S_IFCHR) status.kind = FileKind::kCharDevice;
+  else status.kind = FileKind::kOther;
+  unsigned mode = static_cast<unsigned>(st.st_mode) & 0700;
+  status.mode = mode | (mode >> 3) | (mode >> 6);
+  status.size = static_cast<std::int64_t>(st.st_size);
+  status.device = static_cast<std::uint64_t>(st.st_dev);
+  status.links = static_cast<std::uint64_t>(st.st_nlink);
+  status.atime = static_cast<std::int64_t>(st.st_atime);
+  status.mtime = static_cast<std::int64_t>(st.st_mtime);
+  status.ctime = static_cast<std::int64_t>(st.st_ctime);
+  if (status.kind == FileKind::kRegular) status.attributes = kAttrArchive;
+  // A file on a disk also tells its attributes and identity.
   HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
-  if (h == INVALID_HANDLE_VALUE || h == nullptr) return false;
-  switch (::GetFileType(h)) {
-    case FILE_TYPE_CHAR:
-      status.kind = FileKind::kCharDevice;
-      status.mode = 0666;
-      return true;
-    case FILE_TYPE_PIPE:
-      status.kind = FileKind::kOther;
-      status.mode = 0666;
-      return true;
-    case FILE_TYPE_DISK: break;
-    default: return false;
-  }
   BY_HANDLE_FILE_INFORMATION info;
-  if (!::GetFileInformationByHandle(h, &info)) return false;
-  status.kind = kind_of(info.dwFileAttributes, true);
-  status.attributes = kept_attributes(info.dwFileAttributes);
-  status.mode = mode_of(info.dwFileAttributes, "");
-  status.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
-                                          info.nFileSizeLow);
-  status.device = static_cast<std::uint64_t>(drive_of("."));
-  status.inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  status.links = info.nNumberOfLinks;
-  status.atime = seconds_of(info.ftLastAccessTime);
-  status.mtime = seconds_of(info.ftLastWriteTime);
-  status.ctime = seconds_of(info.ftCreationTime);
+  if (h != INVALID_HANDLE_VALUE && h != nullptr && ::GetFileType(h) == FILE_TYPE_DISK &&
+      ::GetFileInformationByHandle(h, &info)) {
+    status.attributes = kept_attributes(info.dwFileAttributes);
+    status.inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    status.links = info.nNumberOfLinks;
+  }
   return true;
 }
 
