@@ -243,8 +243,10 @@ unsigned option_word(int argc, char** argv, const char* letters, int limit, bool
 }
 
 bool status_of(const char* path, FileStatus& status, bool follow_links) {
-  if (has_drive(path) && (path[2] == 0 || (path[2] == '\\' && path[3] == 0)))
-    return plat::file_status("\\", follow_links, status);
+  if (has_drive(path) && path[2] == 0) {
+    const char root[4] = {path[0], ':', '\\', 0};
+    return plat::file_status(root, follow_links, status);
+  }
   return plat::file_status(path, follow_links, status);
 }
 

@@ -28,8 +28,8 @@ using WalkPath = std::array<char, kWalkSize>;
 // Returns bit i for letters[i]; *first is the index of the first operand.
 unsigned option_word(int argc, char** argv, const char* letters, int limit, bool any_dash, int* first);
 
-// Status of a path; a bare drive prefix ("X:" or "X:\") stands for the
-// root.  With follow_links false a symbolic link reports itself.
+// Status of a path; a bare drive prefix ("X:") stands for the root of
+// that drive.  With follow_links false a symbolic link reports itself.
 bool status_of(const char* path, plat::FileStatus& status, bool follow_links = true);
 
 inline bool is_dir(const plat::FileStatus& s) { return s.kind == plat::FileKind::kDirectory; }

@@ -118,8 +118,12 @@ int bi_remove(int argc, char** argv) {
       run_op(Op::kUnlink, arg);
       continue;
     }
+    // Refused: the current directory, its parent and the root, also when
+    // spelt otherwise ("d\..", "\.").
     const bool drive = arg[1] == ':' && (arg[2] == 0 || (arg[2] == '\\' && arg[3] == 0));
-    if (is_dot_name(arg) || (arg[0] == '\\' && arg[1] == 0) || drive) fatal_error(VEK_ERR(kErrArguments), arg);
+    FileStatus root;
+    const bool is_root = (arg[0] == '\\' && arg[1] == 0) || drive || (status_of("\\", root) && same_file(st, root));
+    if (is_root || is_dot_name(last_name(arg))) fatal_error(VEK_ERR(kErrArguments), arg);
     if (opts & (kRecursive | kClean)) {
       Actions a;
       a.entries = true;
