@@ -119,25 +119,31 @@ int bi_mktemp(int argc, char** argv);
 // Returns the exit status.
 int fstat_with_option(const char* option, int argc, char** argv);
 
-// Builtins whose layers are still to come.              unbuilt.cpp
-int bi_unavailable(const BuiltinCall& call);
-int bi_test(int argc, char** argv);  // [ [[ test
+// Byte filters: cat, wc, tee, rel, crc.               filters.cpp
 int bi_cat(int argc, char** argv);
-int bi_line(int argc, char** argv);
 int bi_wc(int argc, char** argv);
 int bi_tee(int argc, char** argv);
 int bi_rel(int argc, char** argv);
 int bi_crc(int argc, char** argv);
+// tr and cut.                                           filters_tr_cut.cpp
 int bi_tr(int argc, char** argv);
 int bi_cut(int argc, char** argv);
+// sum and base.                                         filters_sum_base.cpp
+int bi_sum(int argc, char** argv);
+int bi_base(int argc, char** argv);
+
+// Sorting lines: sortl.                                sortl.cpp
+int bi_sortl(int argc, char** argv);
+
+// Builtins whose layers are still to come.              unbuilt.cpp
+int bi_unavailable(const BuiltinCall& call);
+int bi_test(int argc, char** argv);  // [ [[ test
+int bi_line(int argc, char** argv);
 int bi_grep(int argc, char** argv);
 int bi_expr(int argc, char** argv);
 int bi_read(int argc, char** argv);
 int bi_readl(int argc, char** argv);
 int bi_seek(int argc, char** argv);
 int bi_catv(int argc, char** argv);
-int bi_sum(int argc, char** argv);
-int bi_base(int argc, char** argv);
-int bi_sortl(int argc, char** argv);
 
 }  // namespace vek

@@ -20,22 +20,12 @@ int bi_unavailable(const BuiltinCall& call) {
 }
 
 int bi_test(int, char** argv) { return unavailable(argv); }
-int bi_cat(int, char** argv) { return unavailable(argv); }
 int bi_line(int, char** argv) { return unavailable(argv); }
-int bi_wc(int, char** argv) { return unavailable(argv); }
-int bi_tee(int, char** argv) { return unavailable(argv); }
-int bi_rel(int, char** argv) { return unavailable(argv); }
-int bi_crc(int, char** argv) { return unavailable(argv); }
-int bi_tr(int, char** argv) { return unavailable(argv); }
-int bi_cut(int, char** argv) { return unavailable(argv); }
 int bi_grep(int, char** argv) { return unavailable(argv); }
 int bi_expr(int, char** argv) { return unavailable(argv); }
 int bi_read(int, char** argv) { return unavailable(argv); }
 int bi_readl(int, char** argv) { return unavailable(argv); }
 int bi_seek(int, char** argv) { return unavailable(argv); }
 int bi_catv(int, char** argv) { return unavailable(argv); }
-int bi_sum(int, char** argv) { return unavailable(argv); }
-int bi_base(int, char** argv) { return unavailable(argv); }
-int bi_sortl(int, char** argv) { return unavailable(argv); }
 
 }  // namespace vek

@@ -214,6 +214,12 @@ void env_unset(const char* name);
 unsigned file_mask();
 void set_file_mask(unsigned mask);
 
+// Memory.  The bytes the process can still obtain without running the
+// system out of memory (on hosts that grant memory before it is used and
+// end a process that then touches too much, an allocation beyond this is
+// refused up front); UINT64_MAX when the host does not tell.
+std::uint64_t memory_available();
+
 // Time.
 std::int64_t time_now();  // calendar time in seconds
 void sleep_ms(unsigned ms);

@@ -5,6 +5,14 @@
 #include <array>
 #include <cstdint>
 
+// Carry-less multiplication for the CRC where the processor has it.
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && defined(__SIZEOF_INT128__)
+#include <immintrin.h>
+#define VEK_CRC_CLMUL 1
+#else
+#define VEK_CRC_CLMUL 0
+#endif
+
 #include "platform/platform.h"
 #include "support/errors.h"
 #include "support/state.h"
@@ -60,28 +68,114 @@ constexpr std::uint32_t kCrcStart = 0xC704DA7Bu;
 constexpr std::uint32_t kCrcPolynomial = 0x04C11DB7u;
 
 // The register is shifted left (top bit out) while the bytes are fed from
-// their lowest bit up.  Feeding byte b that way equals feeding its
-// bit-reversed value top bit first, which the usual byte table handles.
-constexpr auto kCrcTable = [] {
-  std::array<std::uint32_t, 256> t{};
+// their lowest bit up.  Mirrored bit for bit, that is the register shifted
+// right with the mirrored polynomial and the bytes fed as they are, which
+// tables handle eight bytes at a time: table k gives the effect of one
+// byte followed by k zero bytes.
+constexpr std::uint32_t mirror32(std::uint32_t v) {
+  std::uint32_t r = 0;
+  for (int k = 0; k < 32; ++k)
+    if (v & (1u << k)) r |= 0x80000000u >> k;
+  return r;
+}
+
+constexpr auto kCrcTables = [] {
+  std::array<std::array<std::uint32_t, 256>, 8> t{};
+  const std::uint32_t poly = mirror32(kCrcPolynomial);
   for (std::uint32_t i = 0; i < 256; ++i) {
-    std::uint32_t r = i << 24;
-    for (int k = 0; k < 8; ++k) r = (r & 0x80000000u) ? (r << 1) ^ kCrcPolynomial : r << 1;
-    t[i] = r;
+    std::uint32_t r = i;
+    for (int k = 0; k < 8; ++k) r = (r & 1u) ? (r >> 1) ^ poly : r >> 1;
+    t[0][i] = r;
   }
+  for (std::size_t k = 1; k < 8; ++k)
+    for (std::size_t i = 0; i < 256; ++i) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFFu];
   return t;
 }();
 
-constexpr auto kBitReversed = [] {
-  std::array<unsigned char, 256> t{};
-  for (unsigned i = 0; i < 256; ++i) {
-    unsigned r = 0;
-    for (int k = 0; k < 8; ++k)
-      if (i & (1u << k)) r |= 0x80u >> k;
-    t[i] = static_cast<unsigned char>(r);
+#if VEK_CRC_CLMUL
+// Folding 16 bytes at a time with carry-less multiplication.  In the
+// mirrored form a fold multiplies by x^k mod P (mirrored, shifted up one
+// place); the last 64 bits are reduced with mu = x^64 / P (Barrett).
+constexpr std::uint64_t crc_x_power_mod(int k) {
+  std::uint64_t r = 1;
+  for (int i = 0; i < k; ++i) {
+    r <<= 1;
+    if (r & 0x100000000u) r ^= 0x100000000u | kCrcPolynomial;
   }
-  return t;
-}();
+  return static_cast<std::uint64_t>(mirror32(static_cast<std::uint32_t>(r))) << 1;
+}
+constexpr std::uint64_t crc_mu() {
+  // floor(x^64 / P), 33 bits, mirrored.
+  std::uint64_t q = 0;
+  unsigned __int128 a = static_cast<unsigned __int128>(1) << 64;
+  const unsigned __int128 poly = (static_cast<unsigned __int128>(1) << 32) | kCrcPolynomial;
+  for (int s = 32; s >= 0; --s) {
+    if ((a >> (32 + s)) & 1) {
+      a ^= poly << s;
+      q |= static_cast<std::uint64_t>(1) << s;
+    }
+  }
+  std::uint64_t r = 0;
+  for (int i = 0; i < 33; ++i)
+    if (q & (static_cast<std::uint64_t>(1) << i)) r |= static_cast<std::uint64_t>(1) << (32 - i);
+  return r;
+}
+constexpr std::uint64_t kFold4[2] = {crc_x_power_mod(4 * 128 + 32), crc_x_power_mod(4 * 128 - 32)};
+constexpr std::uint64_t kFold1[2] = {crc_x_power_mod(128 + 32), crc_x_power_mod(128 - 32)};
+constexpr std::uint64_t kFold64 = crc_x_power_mod(64);
+constexpr std::uint64_t kBarrett[2] = {(static_cast<std::uint64_t>(mirror32(kCrcPolynomial)) << 1) | 1u, crc_mu()};
+
+bool crc_clmul_usable() {
+  static const bool usable = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+  return usable;
+}
+
+#define VEK_CLMUL_TARGET __attribute__((target("pclmul,sse4.1")))
+
+VEK_CLMUL_TARGET inline __m128i clmul_load(const unsigned char* q) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+}
+VEK_CLMUL_TARGET inline __m128i clmul_constants(const std::uint64_t* k) {
+  return _mm_set_epi64x(static_cast<long long>(k[1]), static_cast<long long>(k[0]));
+}
+// x carried 16 bytes further (multiplied by the constants in k) and
+// added to the data there.
+VEK_CLMUL_TARGET inline __m128i clmul_fold(__m128i x, __m128i k, __m128i next) {
+  return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)), next);
+}
+
+// The mirrored register r after len bytes (len at least 64, a multiple
+// of 16).
+VEK_CLMUL_TARGET std::uint32_t crc_fold(const unsigned char* p, std::size_t len, std::uint32_t r) {
+  __m128i x1 = _mm_xor_si128(clmul_load(p), _mm_cvtsi32_si128(static_cast<int>(r)));
+  __m128i x2 = clmul_load(p + 16);
+  __m128i x3 = clmul_load(p + 32);
+  __m128i x4 = clmul_load(p + 48);
+  p += 64;
+  len -= 64;
+  __m128i k = clmul_constants(kFold4);
+  for (; len >= 64; p += 64, len -= 64) {
+    x1 = clmul_fold(x1, k, clmul_load(p));
+    x2 = clmul_fold(x2, k, clmul_load(p + 16));
+    x3 = clmul_fold(x3, k, clmul_load(p + 32));
+    x4 = clmul_fold(x4, k, clmul_load(p + 48));
+  }
+  k = clmul_constants(kFold1);
+  x1 = clmul_fold(x1, k, x2);
+  x1 = clmul_fold(x1, k, x3);
+  x1 = clmul_fold(x1, k, x4);
+  for (; len >= 16; p += 16, len -= 16) x1 = clmul_fold(x1, k, clmul_load(p));
+  // 128 bits to 64, then to 32.
+  const __m128i low32 = _mm_setr_epi32(~0, 0, ~0, 0);
+  x1 = _mm_xor_si128(_mm_srli_si128(x1, 8), _mm_clmulepi64_si128(x1, k, 0x10));
+  const __m128i k5 = _mm_set_epi64x(0, static_cast<long long>(kFold64));
+  x1 = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x1, low32), k5, 0x00), _mm_srli_si128(x1, 4));
+  const __m128i b = clmul_constants(kBarrett);
+  __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x1, low32), b, 0x10);
+  t = _mm_clmulepi64_si128(_mm_and_si128(t, low32), b, 0x00);
+  return static_cast<std::uint32_t>(_mm_extract_epi32(_mm_xor_si128(x1, t), 1));
+}
+#endif
 
 std::uint32_t crc_register = kCrcStart;
 
@@ -365,9 +459,28 @@ const char* env_lookup(const char* name) {
 std::uint32_t crc_update(const void* data, std::size_t len) {
   if (data == nullptr) return crc_register = kCrcStart;
   const auto* p = static_cast<const unsigned char*>(data);
-  std::uint32_t r = crc_register;
-  for (std::size_t k = 0; k < len; ++k) r = (r << 8) ^ kCrcTable[(r >> 24) ^ kBitReversed[p[k]]];
-  return crc_register = r;
+  const auto& t = kCrcTables;
+  std::uint32_t r = mirror32(crc_register);
+#if VEK_CRC_CLMUL
+  if (len >= 64 && crc_clmul_usable()) {
+    const std::size_t n = len & ~static_cast<std::size_t>(15);
+    r = crc_fold(p, n, r);
+    p += n;
+    len -= n;
+  }
+#endif
+  auto word = [](const unsigned char* q) {
+    return static_cast<std::uint32_t>(q[0]) | static_cast<std::uint32_t>(q[1]) << 8 |
+           static_cast<std::uint32_t>(q[2]) << 16 | static_cast<std::uint32_t>(q[3]) << 24;
+  };
+  for (; len >= 8; len -= 8, p += 8) {
+    const std::uint32_t a = r ^ word(p);
+    const std::uint32_t b = word(p + 4);
+    r = t[7][a & 0xFFu] ^ t[6][(a >> 8) & 0xFFu] ^ t[5][(a >> 16) & 0xFFu] ^ t[4][a >> 24] ^
+        t[3][b & 0xFFu] ^ t[2][(b >> 8) & 0xFFu] ^ t[1][(b >> 16) & 0xFFu] ^ t[0][b >> 24];
+  }
+  for (; len > 0; --len, ++p) r = (r >> 8) ^ t[0][(r ^ *p) & 0xFFu];
+  return crc_register = mirror32(r);
 }
 
 // ---------------------------------------------------------------- bytes

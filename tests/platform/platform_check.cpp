@@ -210,6 +210,7 @@ int main(int argc, char** argv) {
   plat::unlink("check_p.txt");
   plat::unlink("check_c.txt");
 
+  CHECK(plat::memory_available() > 1024 * 1024);
   CHECK(plat::time_now() > 1600000000);
   CHECK(plat::process_id() > 0);
   plat::install_signal_handlers();

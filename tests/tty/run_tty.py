@@ -212,6 +212,12 @@ SCENARIOS = [
         ("keys", ["wait; echo waited", "Enter"]),
         ("expect", "waited"),
     ]),
+    ("crc leaves out the line ends of typed lines; sortl does not read the console",
+     ["-p", "-c", "'crc; sortl; echo done $?'"], [
+        ("keys", ["abc", "Enter"]),
+        ("keys", ["C-d"]),
+        ("expect", "abc\n2088143208\ndone 0"),
+    ]),
 ]
 
 
