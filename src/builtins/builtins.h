@@ -135,12 +135,15 @@ int bi_base(int argc, char** argv);
 // Sorting lines: sortl.                                sortl.cpp
 int bi_sortl(int argc, char** argv);
 
+// Regular expressions: line selection and matching with
+// substitution (helpers in search.h).           grep.cpp, expr.cpp
+int bi_grep(int argc, char** argv);
+int bi_expr(int argc, char** argv);
+
 // Builtins whose layers are still to come.              unbuilt.cpp
 int bi_unavailable(const BuiltinCall& call);
 int bi_test(int argc, char** argv);  // [ [[ test
 int bi_line(int argc, char** argv);
-int bi_grep(int argc, char** argv);
-int bi_expr(int argc, char** argv);
 int bi_read(int argc, char** argv);
 int bi_readl(int argc, char** argv);
 int bi_seek(int argc, char** argv);

@@ -21,8 +21,6 @@ int bi_unavailable(const BuiltinCall& call) {
 
 int bi_test(int, char** argv) { return unavailable(argv); }
 int bi_line(int, char** argv) { return unavailable(argv); }
-int bi_grep(int, char** argv) { return unavailable(argv); }
-int bi_expr(int, char** argv) { return unavailable(argv); }
 int bi_read(int, char** argv) { return unavailable(argv); }
 int bi_readl(int, char** argv) { return unavailable(argv); }
 int bi_seek(int, char** argv) { return unavailable(argv); }
