@@ -100,6 +100,25 @@ int bi_array(int argc, char** argv);
 // (for set: "-A" or "+A" and the rest).  Returns the exit status.
 int array_set_from_words(int count, char** words);
 
+// File management: list (list.cpp); remove, mkdirs, copy and move on
+// one operation executor and directory walker (files.cpp, fileops.cpp).
+int bi_list(int argc, char** argv);
+int bi_remove(int argc, char** argv);
+int bi_mkdirs(int argc, char** argv);
+int bi_copy(int argc, char** argv);
+int bi_move(int argc, char** argv);
+
+// File status and time: fstat (fstat.cpp); ctime, systime and mktemp
+// (time.cpp).
+int bi_fstat(int argc, char** argv);
+int bi_ctime(int argc, char** argv);
+int bi_systime(int argc, char** argv);
+int bi_mktemp(int argc, char** argv);
+// fstat with `option` ("-m", "-s", "-p", "+m") as its letter word and
+// argv[1..argc-1] as the rest: what mtime, fsize, fmode and stime run.
+// Returns the exit status.
+int fstat_with_option(const char* option, int argc, char** argv);
+
 // Byte filters: cat, wc, tee, rel, crc.               filters.cpp
 int bi_cat(int argc, char** argv);
 int bi_wc(int argc, char** argv);
@@ -129,14 +148,5 @@ int bi_read(int argc, char** argv);
 int bi_readl(int argc, char** argv);
 int bi_seek(int argc, char** argv);
 int bi_catv(int argc, char** argv);
-int bi_list(int argc, char** argv);
-int bi_move(int argc, char** argv);
-int bi_remove(int argc, char** argv);
-int bi_copy(int argc, char** argv);
-int bi_mkdirs(int argc, char** argv);
-int bi_fstat(int argc, char** argv);
-int bi_ctime(int argc, char** argv);
-int bi_systime(int argc, char** argv);
-int bi_mktemp(int argc, char** argv);
 
 }  // namespace vek

@@ -24,14 +24,5 @@ int bi_read(int, char** argv) { return unavailable(argv); }
 int bi_readl(int, char** argv) { return unavailable(argv); }
 int bi_seek(int, char** argv) { return unavailable(argv); }
 int bi_catv(int, char** argv) { return unavailable(argv); }
-int bi_list(int, char** argv) { return unavailable(argv); }
-int bi_move(int, char** argv) { return unavailable(argv); }
-int bi_remove(int, char** argv) { return unavailable(argv); }
-int bi_copy(int, char** argv) { return unavailable(argv); }
-int bi_mkdirs(int, char** argv) { return unavailable(argv); }
-int bi_fstat(int, char** argv) { return unavailable(argv); }
-int bi_ctime(int, char** argv) { return unavailable(argv); }
-int bi_systime(int, char** argv) { return unavailable(argv); }
-int bi_mktemp(int, char** argv) { return unavailable(argv); }
 
 }  // namespace vek

@@ -139,6 +139,81 @@ bool list_directory(const char* path, DirVisitor visit, void* context);
 // path written in upper case names the same file).
 bool names_ignore_case();
 
+// File management for the file builtins (list, copy, move, remove, mkdirs,
+// fstat); posix/file_ops_posix.cpp and win32/file_ops_win32.cpp.
+
+// What a path or a directory entry is.
+enum class FileKind : unsigned char {
+  kNone,        // no such file
+  kRegular,
+  kDirectory,
+  kCharDevice,
+  kLink,        // a symbolic link (when links are not followed)
+  kOther,       // pipe, socket, block device
+  kUnknown,     // a directory entry whose kind the system does not tell
+};
+
+// The whole status of a file.
+struct FileStatus {
+  FileKind kind = FileKind::kNone;
+  unsigned attributes = 0;   // kAttr... bits (nearest equivalents on POSIX)
+  unsigned mode = 0;         // permission bits
+  std::int64_t size = 0;
+  std::uint64_t device = 0;  // the file system (on Win32: the drive, 0 = A)
+  std::uint64_t inode = 0;   // with device, the file's identity (0: unknown)
+  std::uint64_t links = 0;
+  std::uint64_t user = 0;
+  std::uint64_t group = 0;
+  unsigned device_major = 0;  // of a device file
+  unsigned device_minor = 0;
+  std::int64_t atime = 0;     // calendar seconds
+  std::int64_t mtime = 0;
+  std::int64_t ctime = 0;
+};
+// Status of a path; with follow_links false a symbolic link reports
+// itself.  False when the path has no status.
+bool file_status(const char* path, bool follow_links, FileStatus& status);
+bool descriptor_status(int fd, FileStatus& status);
+
+// Directory enumeration: dir_open gives a handle (0 or more) or -1;
+// dir_next hands out the entries ("." and ".." too) in the system's order
+// and false at the end; an entry's name lives until the next call.  At
+// least 320 directories can be open at once.
+struct DirEntry {
+  const char* name = nullptr;
+  FileKind kind = FileKind::kUnknown;
+};
+int dir_open(const char* path);
+bool dir_next(int handle, DirEntry& entry);
+void dir_close(int handle);
+
+// Returned by an operation the platform cannot perform at all.
+inline constexpr int kUnsupported = -2;
+
+// These return 0 or -1.
+int rename_path(const char* from, const char* to);  // never replaces a target
+int make_directory(const char* path);
+int remove_directory(const char* path);
+int set_file_times(const char* path, std::int64_t atime, std::int64_t mtime);
+// Permission bits; on Win32 the owner-write bit (0200) clears the
+// read-only attribute and its absence sets it.
+int set_permissions(const char* path, unsigned mode);
+// Archive, hidden and system (kAttr bits); kUnsupported where they cannot
+// be set.
+int set_attributes(const char* path, unsigned attributes);
+// Gives a copy what its source had: the permission bits on POSIX, the
+// attribute word on Win32.  `created`: the copy is a new file, which may
+// have them already.
+int copy_attributes(const char* path, const FileStatus& source, bool created);
+// Moves up to len bytes from descriptor `in` to `out`, at their current
+// positions, inside the system.  Returns the count (0 at the end of
+// `in`), -1 on failure (*target_failed tells whether writing failed), or
+// kUnsupported, with nothing moved, where the system cannot do it for
+// these two; the caller then reads and writes itself.
+long copy_range(int in, int out, std::size_t len, bool* target_failed);
+// Sets the system clock to calendar seconds; -1 when the system refuses.
+int set_system_time(std::int64_t seconds);
+
 // Environment of the process.
 const char* const* environment();
 void env_set(const char* name, const char* value);

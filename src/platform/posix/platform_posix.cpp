@@ -424,6 +424,9 @@ void install_signal_handlers() {
   sigemptyset(&pa.sa_mask);
   pa.sa_handler = on_broken_pipe;
   ::sigaction(SIGPIPE, &pa, nullptr);
+  // A write beyond the file-size limit fails (EFBIG) and is reported by
+  // its writer instead of ending the process.
+  ::sigaction(SIGXFSZ, &pa, nullptr);
 #ifndef VEK_SANITIZE
   // The fault handler runs on a stack of its own, so that it can report
   // even when the fault is a stack overflow.
