@@ -20,13 +20,8 @@ int bi_unavailable(const BuiltinCall& call) {
 }
 
 int bi_test(int, char** argv) { return unavailable(argv); }
-int bi_line(int, char** argv) { return unavailable(argv); }
 int bi_grep(int, char** argv) { return unavailable(argv); }
 int bi_expr(int, char** argv) { return unavailable(argv); }
-int bi_read(int, char** argv) { return unavailable(argv); }
-int bi_readl(int, char** argv) { return unavailable(argv); }
-int bi_seek(int, char** argv) { return unavailable(argv); }
-int bi_catv(int, char** argv) { return unavailable(argv); }
 int bi_list(int, char** argv) { return unavailable(argv); }
 int bi_move(int, char** argv) { return unavailable(argv); }
 int bi_remove(int, char** argv) { return unavailable(argv); }
