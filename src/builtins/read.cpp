@@ -267,12 +267,14 @@ constexpr int kLinePiece = 8192;
 std::array<char, kLinePiece> line_piece;
 
 // Writes the selected lines of one input; true when one was written.
-bool copy_lines(int fd, std::int32_t from, std::int32_t to, bool inside) {
-  read_line_buffered(-1, nullptr, 0);
+// `next_line` stores the next piece (ending after a line feed, or 8192
+// bytes) and returns its length, 0 at the end.
+template <typename NextLine>
+bool select_lines(NextLine next_line, std::int32_t from, std::int32_t to, bool inside) {
   bool wrote = false;
   std::int32_t number = 0;
   for (;;) {
-    const int n = read_line_buffered(fd, line_piece.data(), kLinePiece);
+    const int n = next_line();
     check_signal();
     if (n <= 0) break;
     ++number;
@@ -283,7 +285,36 @@ bool copy_lines(int fd, std::int32_t from, std::int32_t to, bool inside) {
     }
     if (inside && number >= to) break;
   }
+  return wrote;
+}
+
+// A file of its own goes through the shared line reader.
+bool copy_file_lines(int fd, std::int32_t from, std::int32_t to, bool inside) {
   read_line_buffered(-1, nullptr, 0);
+  const bool wrote =
+      select_lines([fd] { return read_line_buffered(fd, line_piece.data(), kLinePiece); }, from, to, inside);
+  read_line_buffered(-1, nullptr, 0);
+  return wrote;
+}
+
+// Standard input may be shared with the commands that follow: what is
+// read past the last line written is given back (or, from a pipe, never
+// read), as read does.
+bool copy_input_lines(std::int32_t from, std::int32_t to, bool inside) {
+  LineReader<4096> in(0);
+  const bool wrote = select_lines(
+      [&in] {
+        int n = 0;
+        while (n < kLinePiece) {
+          const int c = in.next();
+          if (c < 0) break;
+          line_piece[static_cast<std::size_t>(n++)] = static_cast<char>(c);
+          if (c == '\n') break;
+        }
+        return n;
+      },
+      from, to, inside);
+  in.give_back();
   return wrote;
 }
 
@@ -321,13 +352,13 @@ int bi_line(int argc, char** argv) {
       from = to = 1;
       inside = true;
     }
-    return copy_lines(0, from, to, inside) ? 0 : 1;
+    return copy_input_lines(from, to, inside) ? 0 : 1;
   }
   int status = 0;
   for (; i < argc; ++i) {
     const int fd = sys_open(argv[i], plat::kRead | plat::kBinary);
     if (fd < 0) return 1;
-    const bool wrote = copy_lines(fd, from, to, inside);
+    const bool wrote = copy_file_lines(fd, from, to, inside);
     sys_close(fd);
     if (!wrote) status = 1;
   }
