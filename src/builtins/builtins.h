@@ -127,11 +127,14 @@ int bi_catv(int argc, char** argv);
 int bi_conv(const BuiltinCall& call);
 int bi_cmpv(const BuiltinCall& call);
 
+// Regular expressions: line selection and matching with
+// substitution (helpers in search.h).           grep.cpp, expr.cpp
+int bi_grep(int argc, char** argv);
+int bi_expr(int argc, char** argv);
+
 // Builtins whose layers are still to come.              unbuilt.cpp
 int bi_unavailable(const BuiltinCall& call);
 int bi_test(int argc, char** argv);  // [ [[ test
-int bi_grep(int argc, char** argv);
-int bi_expr(int argc, char** argv);
 int bi_list(int argc, char** argv);
 int bi_move(int argc, char** argv);
 int bi_remove(int argc, char** argv);

@@ -20,8 +20,6 @@ int bi_unavailable(const BuiltinCall& call) {
 }
 
 int bi_test(int, char** argv) { return unavailable(argv); }
-int bi_grep(int, char** argv) { return unavailable(argv); }
-int bi_expr(int, char** argv) { return unavailable(argv); }
 int bi_list(int, char** argv) { return unavailable(argv); }
 int bi_move(int, char** argv) { return unavailable(argv); }
 int bi_remove(int, char** argv) { return unavailable(argv); }

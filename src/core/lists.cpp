@@ -71,6 +71,14 @@ void begin_source(const char* name, unsigned mode, unsigned char* buffer, HoldAr
     std::array<char, 260> path{};
     concat_strings_n(static_cast<int>(path.size()), path.data(), {name});
     input.fd = sys_open(path.data(), plat::kRead | plat::kBinary);
+    if (input.fd < 10) {
+      // A closed standard descriptor would have been taken, where a user
+      // redirection could replace the script under the reader.
+      const int high = plat::dup_high(input.fd);
+      plat::close(input.fd);
+      input.fd = high;
+      if (high < 0) fatal_error(VEK_ERR(kErrSystem), "dup()");
+    }
     input.mode |= kModeFile;
   } else if (mode & kModeString) {
     input.string_text = prepared.text;

@@ -457,6 +457,13 @@ RegexSpan Regex::group(int n) const {
 
 int Regex::match(const char* subject) { return match(std::string_view(subject)); }
 
+int Regex::match_from(std::string_view subject, std::size_t from) {
+  search_from_ = from;
+  int found = match(subject);
+  search_from_ = 0;
+  return found;
+}
+
 int Regex::match(std::string_view subject) {
   text_ = subject.substr(0, subject.find('\0'));
   subject_ = text_.data();
@@ -485,14 +492,14 @@ int Regex::match(std::string_view subject) {
   std::size_t lead = 0;
   while (program_[lead] == rx_group_open) lead += 2;
   if (anchored_) {
-    if (run(0, 0, 0)) return found(0);
+    if (search_from_ == 0 && run(0, 0, 0)) return found(0);
   } else if (program_[lead] == rx_literal) {
     auto first = static_cast<char>(program_[lead + 1]);
-    for (std::size_t pos = text_.find(first); pos != std::string_view::npos;
+    for (std::size_t pos = text_.find(first, search_from_); pos != std::string_view::npos;
          pos = text_.find(first, pos + 1))
       if (run(0, pos, 0)) return found(pos);
   } else {
-    for (std::size_t pos = 0; pos <= text_.size(); ++pos)
+    for (std::size_t pos = search_from_; pos <= text_.size(); ++pos)
       if (run(0, pos, 0)) return found(pos);
   }
   group_start_.fill(unset);

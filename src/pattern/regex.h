@@ -115,6 +115,10 @@ class Regex {
   // match before.
   int match(const char* subject);
   int match(std::string_view subject);
+  // The same, but a match may start only at `from` or later: the search
+  // goes on in the same subject, so "^" still means its position 0 and
+  // word starts and ends still see the bytes before `from`.
+  int match_from(std::string_view subject, std::size_t from);
 
   int last_error() const { return last_error_; }
   bool anchored() const { return anchored_; }
@@ -188,6 +192,7 @@ class Regex {
   const char* subject_ = nullptr;
   std::string_view text_;
   const char* backoff_limit_ = nullptr;
+  std::size_t search_from_ = 0;  // lowest start position (match_from)
   std::size_t match_start_ = 0;
   std::size_t match_end_ = 0;
   std::size_t end_reached_ = 0;

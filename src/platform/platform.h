@@ -73,8 +73,6 @@ std::int64_t lseek(int fd, std::int64_t off, int whence);
 int close(int fd);
 int dup(int fd);
 int dup2(int from, int to);
-// A duplicate of fd numbered `lowest` or above, or -1.
-int dup_at_least(int fd, int lowest);
 // Whether fd is an open descriptor.
 bool is_open(int fd);
 int ftruncate(int fd, std::int64_t size);

@@ -218,6 +218,11 @@ SCENARIOS = [
         ("keys", ["C-d"]),
         ("expect", "abc\n2088143208\ndone 0"),
     ]),
+    ("expr ends results with CR LF on the console; grep does not read it", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["expr abcdef : cd; expr a-b : - +; expr abc :: b; grep x; echo rc=$?", "Enter"]),
+        ("expect", "\n2\na+b\nrc=1\n"),
+    ]),
 ]
 
 

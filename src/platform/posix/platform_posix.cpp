@@ -266,7 +266,6 @@ int dup2(int from, int to) {
   if (r >= 0) posix::copy_text_mode(from, to);
   return r;
 }
-int dup_at_least(int fd, int lowest) { return ::fcntl(fd, F_DUPFD, lowest); }
 bool is_open(int fd) { return ::fcntl(fd, F_GETFD) >= 0; }
 int ftruncate(int fd, std::int64_t size) { return ::ftruncate(fd, static_cast<off_t>(size)); }
 bool isatty(int fd) { return ::isatty(fd) != 0; }

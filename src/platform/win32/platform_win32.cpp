@@ -276,24 +276,6 @@ int dup2(int from, int to) {
   return ::_dup2(from, to) == 0 ? to : -1;
 }
 
-// The runtime has no "lowest number" form of dup: duplicate until the
-// number is high enough, then let the lower copies go.
-int dup_at_least(int fd, int lowest) {
-  int held[64];
-  int n = 0;
-  int d = ::_dup(fd);
-  while (d >= 0 && d < lowest && n < 64) {
-    held[n++] = d;
-    d = ::_dup(fd);
-  }
-  for (int i = 0; i < n; ++i) ::_close(held[i]);
-  if (d >= 0 && d < lowest) {
-    ::_close(d);
-    return -1;
-  }
-  return d;
-}
-
 bool is_open(int fd) { return ::_get_osfhandle(fd) != -1; }
 
 int ftruncate(int fd, std::int64_t size) { return ::_chsize_s(fd, size) == 0 ? 0 : -1; }
