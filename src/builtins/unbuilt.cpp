@@ -19,7 +19,6 @@ int bi_unavailable(const BuiltinCall& call) {
   return 0;
 }
 
-int bi_test(int, char** argv) { return unavailable(argv); }
 int bi_list(int, char** argv) { return unavailable(argv); }
 int bi_move(int, char** argv) { return unavailable(argv); }
 int bi_remove(int, char** argv) { return unavailable(argv); }

@@ -8,6 +8,7 @@
 #include "core/hooks.h"
 #include "core/exec.h"
 #include "core/shell.h"
+#include "io/editor.h"
 #include "io/fdio.h"
 #include "platform/platform.h"
 #include "session/input.h"
@@ -104,6 +105,7 @@ int bi_set(const BuiltinCall& call) {
     parse_options(call.argc - 1, call.argv + 1, true);
     // The line editor serves only a console.
     if (!editor && opt('E') && !plat::isatty(2)) set_opt('E', false);
+    if (editor && !opt('E')) line_editor_control('E');
     return 0;
   }
   for (int i = 1; i < call.argc; ++i) assign_operand(call.argv[i], false, 32765);

@@ -75,9 +75,9 @@ class Scanner {
   // (or when forced, for "$@" fields).  Returns whether a word was stored.
   bool end_word(bool force);
 
-  // File-name generation for words with wildcards comes with the pattern
-  // layer; the word stays as written until then.
-  void generate_names(int /*index*/) {}
+  // File-name generation for the word just stored in slot `index`: the
+  // names it matches replace it (scan_names.cpp).
+  void generate_names(int index);
 
   // Field splitting state, kept across the pieces of one expansion.
   struct SplitState {

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "io/console.h"
 #include "support/errors.h"
 #include "support/state.h"
 #include "support/strings.h"
@@ -18,9 +19,6 @@ long sys_read(int fd, void* buf, long len) {
 }
 
 namespace {
-
-// Escape interpreter state kept between console writes (0 = idle).
-int console_state = 0;
 
 // Cached console answers for descriptors 0..9: -1 unknown, 0 no, 1 yes.
 std::array<signed char, 10> console_cache{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
@@ -42,8 +40,6 @@ long raw_write(int fd, const char* buf, long len) {
 }
 
 }  // namespace
-
-void console_reset_state() { console_state = 0; }
 
 bool is_console(int fd) {
   if (fd < 0 || fd >= 10) return plat::isatty(fd);
@@ -71,12 +67,13 @@ long sys_write(int fd, const void* buf, long len) {
   if (len <= 0) return 0;
   if (fd & kRawWrite) return raw_write(fd & ~kRawWrite, p, len);
   if (opt('S') && fd < 10 && is_console(fd)) {
-    // Console output.  The escape emulation plugs in here; until then the
-    // bytes go to the terminal unchanged.
+    // Console output goes through the escape emulation where it drives
+    // the console; elsewhere the bytes go to the console unchanged.
+    if (plat::console_terminal()) return console_write(fd, p, len);
     raw_write(fd, p, len);
     return len;
   }
-  console_state = 0;
+  console_reset_state();
   return raw_write(fd, p, len);
 }
 

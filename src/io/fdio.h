@@ -79,7 +79,4 @@ int format_buf(char* dst, const char* fmt, A... a) {
 // or negative len discards the buffered data.
 int read_line_buffered(int fd, char* buf, int len);
 
-// Console output path (escape emulation comes later): state reset.
-void console_reset_state();
-
 }  // namespace vek

@@ -127,6 +127,18 @@ FileInfo stat_path(const char* path);
 // Whether anything at all has this name, a dangling link included.
 bool path_exists(const char* path);
 
+// Directory listing for file-name generation.  Calls visit(context, name)
+// for each entry of the directory, "." and ".." included, in the order the
+// system returns them, until visit returns false.  The name is valid until
+// visit returns; visit may list other directories meanwhile, and may throw
+// (the listing is closed on the way out).  False when the directory cannot
+// be read.
+using DirVisitor = bool (*)(void* context, const char* name);
+bool list_directory(const char* path, DirVisitor visit, void* context);
+// Whether the host's file names are the same in any letter case (then a
+// path written in upper case names the same file).
+bool names_ignore_case();
+
 // Environment of the process.
 const char* const* environment();
 void env_set(const char* name, const char* value);
@@ -197,5 +209,58 @@ void delete_on_fault(const char* path);
 // The exit status after a write into a pipe without reader: what a
 // program that ends for that reason reports on this platform.
 int broken_pipe_status();
+
+}  // namespace vek::plat
+
+namespace vek::plat {
+
+// Console.  On POSIX the console is the terminal on descriptor 0 (input)
+// and descriptors 1/2 (output): the interpreter keeps a screen model of its
+// own and renders it with standard terminal sequences (io/console.*), and
+// reads key events decoded from the terminal's input bytes.  The Win32
+// half (the real console API) comes later: there console_terminal() is
+// false, console output passes through unchanged and console input is
+// read as lines.
+
+// Whether the escape emulation and the line editor drive this console.
+bool console_terminal();
+
+// A key event.  `ch` is the character (0-255) or -1 for a key without one;
+// `vk` the Win32 virtual-key code of a key without a character (0x21 PgUp,
+// 0x22 PgDn, 0x23 End, 0x24 Home, 0x25-0x28 Left Up Right Down, 0x2D
+// Insert, 0x2E Delete, 0x0C Clear, 0x70-0x7B F1-F12).
+struct KeyEvent {
+  int ch = -1;
+  int vk = 0;
+  bool shift = false;
+  bool ctrl = false;
+  bool alt = false;
+  int repeat = 1;
+};
+
+// Raw key input on (true) or back to the terminal's own line mode
+// (false).  Returns false when the console cannot deliver key events.
+// The settings found at the first call come back with console_restore.
+bool console_raw(bool on);
+// The next key event (raw mode must be on): 1 with an event, 0 when the
+// input ended (the terminal is gone), -1 when a signal to act on
+// interrupted the wait.
+int console_read_key(KeyEvent& ev);
+// Console input mode 7 (line input with echo) or 3 (without echo).
+void console_input_mode(int mode);
+// Discards typed-ahead console input.
+void console_flush_input();
+// Size of the console window; false when unknown.
+bool console_size(int& columns, int& rows);
+// Where the terminal's cursor is (0-based), asked from the terminal (raw
+// mode must be on); false when it does not answer.  Key bytes that arrive
+// meanwhile are kept for console_read_key.
+bool console_cursor(int& column, int& row);
+// Beep(frequency, duration).
+void console_beep(unsigned frequency, unsigned duration_ms);
+// Puts the terminal back as it was found: line mode, echo, cursor shown,
+// line wrap on, default cursor shape.  Safe to call on any way out and
+// more than once; the fault handler does the same.
+void console_restore();
 
 }  // namespace vek::plat

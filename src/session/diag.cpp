@@ -5,6 +5,8 @@
 #include <string_view>
 
 #include "core/shell.h"
+#include "io/console.h"
+#include "io/editor.h"
 #include "io/fdio.h"
 #include "proc/redirect.h"
 #include "proc/tempfiles.h"
@@ -212,7 +214,11 @@ void session_abort(int code) {
     abort_guards |= kGuardTrap;
     run_trap(t, 0, 0);
   }
-  abort_guards |= kGuardSortl | kGuardEditor;
+  abort_guards |= kGuardSortl;
+  if (!(abort_guards & kGuardEditor)) {
+    abort_guards |= kGuardEditor;
+    line_editor_control('E');
+  }
   if ((s == 0 || s == 2) && ((input.mode & kModeConsole) || opt('i') || profile_running)) {
     if (!(abort_guards & kGuardRedirect)) {
       abort_guards |= kGuardRedirect;
@@ -253,10 +259,16 @@ void session_cleanup(CleanupMode mode) {
     // the internal files lose their names now and their descriptors with
     // the replacement.  Should it fail, the session goes on working.
     unlink_temp_files();
+    line_editor_control('E');
+    console_end();
+    plat::console_restore();
     return;
   }
   cleanup_done = true;
   close_temp_files();
+  line_editor_control('e');
+  console_end();
+  plat::console_restore();
 }
 
 }  // namespace vek

@@ -7,7 +7,9 @@
 #include "core/lists.h"
 #include "core/shell.h"
 #include "core/words.h"
+#include "io/editor.h"
 #include "io/fdio.h"
+#include "proc/search.h"
 #include "session/diag.h"
 #include "support/strings.h"
 #include "vars/varstore.h"
@@ -142,7 +144,12 @@ int fill_input() {
     if (!can_seek) data = keep_held_text();
     long want = kInputBufferSize;
     if (input.read_limit > 0 && input.read_limit + 1 < kInputBufferSize) want = input.read_limit + 1;
-    n = plat::read(input.fd, data, static_cast<std::size_t>(want));
+    if ((input.mode & kModeConsole) && opt('E') && plat::console_terminal()) {
+      line_editor_history_dir(home_directory.data());
+      n = edit_line(reinterpret_cast<char*>(data), kInputBufferSize);
+    } else {
+      n = plat::read(input.fd, data, static_cast<std::size_t>(want));
+    }
   }
   check_signal();
   if (n < 0) fatal_error(VEK_ERR(kErrSystem), "fill():read()");

@@ -11,6 +11,7 @@
 #include "core/nesting.h"
 #include "core/shell.h"
 #include "core/words.h"
+#include "io/editor.h"
 #include "io/fdio.h"
 #include "platform/platform.h"
 #include "proc/process.h"
@@ -199,6 +200,7 @@ void reset_interpreter() {
   function_offset.fill(0);
   function_length.fill(0);
   function_file_end = 0;
+  line_editor_reset();
 }
 
 namespace {
@@ -253,6 +255,9 @@ SessionPlan plan_session(int argc, char** argv) {
   input.params = argv + 1;
   input.param_count = argc - 1;
   set_opt('S', true);
+  // The line editor serves an interactive session on the console unless
+  // the options switch it off.
+  set_opt('E', true);
   int left = parse_options(argc - 1, argv + 1, false);
   plan.operands = argv + argc - left;
   if (opt('P')) {

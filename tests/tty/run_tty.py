@@ -89,7 +89,7 @@ SCENARIOS = [
         ("keys", ["echo $?", "Enter"]),
         ("expect", "\n18\n"),
     ]),
-    ("nesting past the limit returns to the prompt", ["-p"], [
+    ("nesting past the limit returns to the prompt", ["-p", "+E"], [
         ("expect", "1#  "),
         ("keys", ["echo " + "${x-" * 300 + "y" + "}" * 300, "Enter"]),
         ("expect", "vek: Stack-Limit (Verschachtelung/Rekursion?!).\n"),
@@ -223,6 +223,72 @@ SCENARIOS = [
         ("keys", ["expr abcdef : cd; expr a-b : - +; expr abc :: b; grep x; echo rc=$?", "Enter"]),
         ("expect", "\n2\na+b\nrc=1\n"),
     ]),
+    ("the line editor: insert, overwrite, Backspace cuts, Home", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["echo abd", "Left", "IC", "c", "Enter"]),
+        ("expect", "abcd\n2#  "),
+        ("keys", ["echo 12345", "Left", "Left", "BSpace", "Enter"]),
+        ("expect", "12\n3#  "),
+        ("keys", ["Xcho hi", "Home", "e", "Enter"]),
+        ("expect", "hi\n4#  "),
+        ("keys", ["echo gone", "Escape"]),
+        ("keys", ["echo kept", "Enter"]),
+        ("expect", "kept\n5#  "),
+    ]),
+    ("history: browsing, duplicates, searches, the file of this run", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["echo one", "Enter", "echo two", "Enter", "echo one", "Enter"]),
+        ("expect", "4#  "),
+        ("keys", ["Up", "Up", "Enter"]),
+        ("expect", "two\n5#  "),
+        ("keys", [",echo o", "Enter"]),
+        ("expect", "5#  echo one"),
+        ("keys", ["Enter"]),
+        ("expect", "one\n6#  "),
+        ("keys", ["?w", "Enter", "Enter"]),
+        ("expect", "two\n7#  "),
+        ("keys", ["?nothing", "Enter", "echo none", "Enter"]),
+        ("expect", "none\n8#  "),
+        # two entries were already in the file from an earlier run
+        ("keys", ["wc -c vek_hist.txt", "Enter"]),
+        ("expect", "1440"),
+    ], {"vek_hist.txt": ("old" + " " * 236 + "\n") * 2}),
+    ("an F-key macro types its text", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["cat m.txt", "Enter"]),
+        ("expect", "2#  "),
+        ("keys", ["F5"]),
+        ("expect", "macro\n3#  "),
+    ], {"m.txt": '\x1b["F5";"echo macro\n"p'}),
+    ("Ctrl-C discards the line being edited", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["echo partial", "C-c"]),
+        ("expect", "*** SIGNAL ***  2  Interrupt\n1#  "),
+        ("keys", ["echo alive", "Enter"]),
+        ("expect", "alive\n2#  "),
+    ]),
+    ("clearing the screen and switching screens", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["echo before", "Enter", "cat cls.txt", "Enter", "echo after", "Enter"]),
+        ("screen", "3#  echo after\nafter\n4#"),
+        ("keys", ["cat s2.txt", "Enter", "echo on two", "Enter"]),
+        ("screen", "5#  echo on two\non two\n6#"),
+        ("keys", ["cat s1.txt", "Enter"]),
+        ("expect", "3#  echo after\nafter\n4#  cat s2.txt"),
+    ], {"cls.txt": "\x1b[2J", "s2.txt": "\x1b[2z", "s1.txt": "\x1b[1z"}),
+    ("echo switched off by a sequence is back after exit", ["-p", ";", "stty", "-a"], [
+        ("expect", "1#  "),
+        ("keys", ["cat c.txt", "Enter"]),
+        ("expect", "2#  "),
+        ("keys", ["exit", "Enter"]),
+        ("expect", "isig icanon iexten echo "),
+    ], {"c.txt": "\x1b[8m"}),
+    ("the terminal is back in line mode after SIGTERM in an edit", ["-p", ";", "stty", "-a"], [
+        ("expect", "1#  "),
+        ("keys", ["/bin/sh -c 'sleep 0.3; kill -TERM $PPID' &", "Enter"]),
+        ("expect", "isig icanon iexten echo "),
+    ]),
+
 ]
 
 

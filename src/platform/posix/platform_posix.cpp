@@ -401,6 +401,7 @@ void on_fault(int s) {
   add(text);
   add("\r\n");
   (void)!::write(2, line, n);
+  posix::restore_terminal_from_handler();
   for (int i = 0; i < g_fault_file_count; ++i) ::unlink(g_fault_files[i]);
   ::_exit(2);
 }

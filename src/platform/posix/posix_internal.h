@@ -10,3 +10,8 @@ void set_text_mode(int fd, bool on);
 void copy_text_mode(int from, int to);
 
 }  // namespace vek::plat::posix
+
+namespace vek::plat::posix {
+// Puts the terminal settings back (async-signal-safe; the fault handler).
+void restore_terminal_from_handler();
+}  // namespace vek::plat::posix
