@@ -50,7 +50,6 @@ constexpr std::array<OperatorInfo, kNot + 2> kInfo = {{
     {"^=", 25},  {"|=", 25},  {"?", 28},   {":", 28},   {",", 22},   {"!", 0},    {"~", 0},
 }};
 
-constexpr int kAssignPrecedence = 25;
 constexpr int kConditionalPrecedence = 28;
 constexpr int kCommaPrecedence = 22;
 constexpr int kReduceAll = -1;
