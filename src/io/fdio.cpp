@@ -23,16 +23,35 @@ namespace {
 // Cached console answers for descriptors 0..9: -1 unknown, 0 no, 1 yes.
 std::array<signed char, 10> console_cache{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 
+// Set while a failed write is being reported.  A write that fails then
+// (standard error closed or broken as well) is dropped: reporting it would
+// fail again, without end.
+bool reporting_write_failure = false;
+
+[[noreturn]] void write_failed(const char* what) {
+  struct Mark {
+    Mark() { reporting_write_failure = true; }
+    ~Mark() { reporting_write_failure = false; }
+  } mark;
+  fatal_error(VEK_ERR(kErrSystem), what);
+}
+
 long raw_write(int fd, const char* buf, long len) {
   long done = 0;
   int attempt = 0;
   while (done < len) {
     long r = plat::write(fd, buf + done, static_cast<std::size_t>(len - done));
     if (r == plat::kBrokenPipe) end_on_broken_pipe();
-    if (r < 0 || r > len - done) fatal_error(VEK_ERR(kErrSystem), "write()");
+    if (r < 0 || r > len - done) {
+      if (reporting_write_failure) return len;
+      write_failed("write()");
+    }
     done += r;
     if (done >= len) break;
-    if (++attempt >= 3) fatal_error(VEK_ERR(kErrSystem), "write() < soll");
+    if (++attempt >= 3) {
+      if (reporting_write_failure) return len;
+      write_failed("write() < soll");
+    }
     plat::sleep_ms(attempt == 1 ? 1000 : 2000);
   }
   if (attempt > 0) format_out(2, "vek: write(): reparierter Fehlschlag.");

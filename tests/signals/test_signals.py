@@ -223,6 +223,20 @@ def case_closed_standard_output(tmp):
     assert temp_files(tmp) == [], temp_files(tmp)
 
 
+def case_closed_standard_error(tmp):
+    # The report of a failing write cannot be written either: it is
+    # dropped, and the error still ends the script (found by fuzzing: the
+    # report recursed until the stack ran out).
+    env = {"PATH": "/usr/bin:/bin", "HOME": tmp, "TMPDIR": tmp, "LANG": "C"}
+    p = subprocess.run([VEK, "-p", "-c", "nosuch; echo x"], stdout=subprocess.PIPE,
+                       env=env, cwd=tmp, preexec_fn=lambda: os.close(2), timeout=20)
+    assert (p.returncode, p.stdout) == (1, b""), (p.returncode, p.stdout)
+    p = subprocess.run([VEK, "-p", "-c", "echo a"], env=env, cwd=tmp, timeout=20,
+                       preexec_fn=lambda: (os.close(1), os.close(2)))
+    assert p.returncode == 1, p.returncode
+    assert temp_files(tmp) == [], temp_files(tmp)
+
+
 def case_closed_standard_input(tmp):
     rc, out, err = run_vek(["-c", "echo $(echo x) y"], tmp, close=(0,))
     assert (rc, out, err) == (0, b"x y\r\n", b""), (rc, out, err)
@@ -313,6 +327,7 @@ CASES = [
     ("a pipe without reader ends vek quietly", case_broken_pipe, False),
     ("a closed standard output stays closed", case_closed_standard_output, False),
     ("a closed standard input stays closed", case_closed_standard_input, False),
+    ("with standard error closed too, a failing write ends quietly", case_closed_standard_error, False),
     ("nesting past the limit reports error 28", case_nesting_limit, True),
     ("no internal file is left after any way out", case_no_internal_file_left, False),
     ("a signal runs trap 2 in a loop", case_signal_trap_in_a_loop, False),
