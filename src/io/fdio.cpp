@@ -30,8 +30,9 @@ bool reporting_write_failure = false;
 
 [[noreturn]] void write_failed(const char* what) {
   struct Mark {
+    bool before = reporting_write_failure;
     Mark() { reporting_write_failure = true; }
-    ~Mark() { reporting_write_failure = false; }
+    ~Mark() { reporting_write_failure = before; }
   } mark;
   fatal_error(VEK_ERR(kErrSystem), what);
 }
@@ -59,6 +60,9 @@ long raw_write(int fd, const char* buf, long len) {
 }
 
 }  // namespace
+
+WriteFailuresDropped::WriteFailuresDropped() : before_(reporting_write_failure) { reporting_write_failure = true; }
+WriteFailuresDropped::~WriteFailuresDropped() { reporting_write_failure = before_; }
 
 bool is_console(int fd) {
   if (fd < 0 || fd >= 10) return plat::isatty(fd);

@@ -31,6 +31,20 @@ int sys_open(char* path, int flags);
 inline long sys_write(int fd, std::string_view s) {
   return sys_write(fd, s.data(), static_cast<long>(s.size()));
 }
+// While one lives, a write that fails is dropped instead of reported: for
+// the last words of a process whose terminal may be gone (the signal
+// line, "input not_a_tty"), where a report would fail as well and turn
+// the end of the session into an endless return to the prompt.
+class WriteFailuresDropped {
+ public:
+  WriteFailuresDropped();
+  ~WriteFailuresDropped();
+  WriteFailuresDropped(const WriteFailuresDropped&) = delete;
+  WriteFailuresDropped& operator=(const WriteFailuresDropped&) = delete;
+
+ private:
+  bool before_;
+};
 // Whether descriptor fd is a console, asked by every write to 0..9.  The
 // answer for 0..9 is kept until the descriptor changes: sys_dup2,
 // sys_close and sys_open forget it themselves; code that changes one of

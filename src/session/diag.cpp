@@ -96,6 +96,9 @@ constexpr unsigned kGuardEditor = 0x08;
 constexpr unsigned kGuardRedirect = 0x10;
 constexpr unsigned kGuardCleanup = 0x20;
 unsigned abort_guards = 0;
+// The exit status of an abort that ends the process, once one is under
+// way; -1 otherwise.
+int ending_status = -1;
 bool cleanup_done = false;
 
 // Appends text to a fixed line buffer, never past its end.
@@ -204,10 +207,21 @@ void session_abort(int code) {
   int s = code / 256;
   int t = code % 256;
   plat::clear_pending_signal();
+  if (ending_status >= 0) {
+    // The process is already ending: an error on the way (a message that
+    // cannot be written, an error in the trap) ends it with the status
+    // first decided, never back at the prompt.
+    t = ending_status;
+  } else {
+    const bool to_prompt =
+        (s == 0 || s == 2) && ((input.mode & kModeConsole) || opt('i') || profile_running);
+    if (!to_prompt) ending_status = t;
+  }
   skip_flags = 0;
   last_status |= 16;
   if (s != 0 && !(abort_guards & kGuardMessage)) {
     abort_guards |= kGuardMessage;
+    WriteFailuresDropped quiet;
     format_out(2, "*** SIGNAL ***  %d  %s\r\n", s, signal_name(s));
   }
   if (!(abort_guards & kGuardTrap)) {
@@ -219,7 +233,7 @@ void session_abort(int code) {
     abort_guards |= kGuardEditor;
     line_editor_control('E');
   }
-  if ((s == 0 || s == 2) && ((input.mode & kModeConsole) || opt('i') || profile_running)) {
+  if (ending_status < 0) {
     if (!(abort_guards & kGuardRedirect)) {
       abort_guards |= kGuardRedirect;
       reset_redirections(ResetMode::kErrorRecovery);
@@ -245,6 +259,7 @@ void end_on_broken_pipe() {
 
 void diag_init() {
   abort_guards = 0;
+  ending_status = -1;
   cleanup_done = false;
 }
 

@@ -127,7 +127,10 @@ int fill_input() {
   if (input.mode & kModeConsole) {
     int fd = opt('E') ? 0 : input.fd;
     if (!plat::isatty(fd)) {
-      sys_write(2, "-i: input not_a_tty\r\n");
+      {
+        WriteFailuresDropped quiet;
+        sys_write(2, "-i: input not_a_tty\r\n");
+      }
       session_cleanup(CleanupMode::kExit);
       throw ProcessExit{1};
     }

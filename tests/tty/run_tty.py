@@ -16,6 +16,7 @@ import time
 
 VEK = None
 TIMEOUT = 5.0
+LINGERED = 0
 
 
 SOCKET = "vektest"
@@ -38,8 +39,48 @@ def normalise(text):
     return "\n".join(line.rstrip() for line in text.split("\n"))
 
 
+def vek_processes(root):
+    """The vek processes below process root (the pane's shell)."""
+    children = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                stat = f.read()
+        except OSError:
+            continue
+        comm = stat[stat.index("(") + 1:stat.rindex(")")]
+        ppid = int(stat[stat.rindex(")") + 2:].split()[1])
+        children.setdefault(ppid, []).append((int(entry), comm))
+    found, todo = [], [root]
+    while todo:
+        for pid, comm in children.get(todo.pop(), []):
+            todo.append(pid)
+            if comm == "vek":
+                found.append(pid)
+    return found
+
+
+def ended(pids, seconds):
+    """Waits until the processes are gone; kills the ones left."""
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        pids = [p for p in pids if os.path.exists("/proc/%d" % p) and
+                not open("/proc/%d/stat" % p).read().split(") ")[1].startswith("Z")]
+        if not pids:
+            return True
+        time.sleep(0.05)
+    for p in pids:
+        try:
+            os.kill(p, 9)
+        except OSError:
+            pass
+    return False
+
+
 def run_scenario(name, args, steps, home, files=None):
-    global SOCKET
+    global SOCKET, LINGERED
     for fname, content in (files or {}).items():
         with open(os.path.join(home, fname), "w") as f:
             f.write(content)
@@ -48,10 +89,29 @@ def run_scenario(name, args, steps, home, files=None):
            "TMPDIR=" + home, "TERM=xterm", "LANG=C"]
     cmd = "cd %s && " % home + " ".join(env + [VEK] + args)
     tmux("new-session", "-d", "-s", name, "-x", "100", "-y", "30", cmd + "; sleep 30")
+    pane = int(tmux("display", "-p", "-t", name, "#{pane_pid}").stdout)
+    killed = False
     try:
         for kind, value in steps:
             if kind == "keys":
                 tmux("send-keys", "-t", name, *value)
+                continue
+            if kind == "pause":
+                time.sleep(value)
+                continue
+            if kind == "hangup":
+                # The terminal goes away: vek must end, through its
+                # clean-up (no internal file left), and not linger.
+                pids = vek_processes(pane)
+                tmux("kill-server", check=False)
+                killed = True
+                if not pids:
+                    return "no vek process to hang up"
+                if not ended(pids, TIMEOUT):
+                    return "vek still runs after its terminal went away"
+                left = [f for f in os.listdir(home) if f.startswith("vek_tmpf")]
+                if left:
+                    return "internal files left behind: %s" % left
                 continue
             deadline = time.time() + TIMEOUT
             while True:
@@ -65,10 +125,37 @@ def run_scenario(name, args, steps, home, files=None):
                 time.sleep(0.05)
         return None
     finally:
-        tmux("kill-server", check=False)
+        if not killed:
+            pids = vek_processes(pane)
+            tmux("kill-server", check=False)
+            if not ended(pids, TIMEOUT):
+                print("FAIL %s: vek still ran after its terminal went away" % name)
+                LINGERED += 1
 
 
 SCENARIOS = [
+    # The terminal going away ends vek wherever it is (the signal line and
+    # any message about it cannot be written any more).
+    ("a hangup during an edit ends vek", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["echo half"]),
+        ("expect", "1#  echo half"),
+        ("hangup", None),
+    ]),
+    ("a hangup ends vek also with option I", ["-p", "-I"], [
+        ("expect", "1#  "),
+        ("hangup", None),
+    ]),
+    ("a hangup ends vek without the editor", ["-p", "+E"], [
+        ("expect", "1#  "),
+        ("hangup", None),
+    ]),
+    ("a hangup during a loop ends vek", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["while true; do :; done", "Enter"]),
+        ("pause", 0.5),
+        ("hangup", None),
+    ]),
     ("prompts count commands, PS2 continues", ["-p"], [
         ("expect", "1#  "),
         ("keys", ["echo hello", "Enter"]),
@@ -311,7 +398,7 @@ def main():
         name, args, steps = scenario[:3]
         files = scenario[3] if len(scenario) > 3 else None
         home = tempfile.mkdtemp(prefix="vek-tty-")
-        steps = [(k, v) if k == "keys" else (k, v.replace("[exited]", "")) for k, v in steps]
+        steps = [(k, v) if k in ("keys", "pause", "hangup") else (k, v.replace("[exited]", "")) for k, v in steps]
         try:
             err = run_scenario("s%d" % i, args, steps, home, files)
         finally:
@@ -321,6 +408,7 @@ def main():
             print("FAIL %s: %s" % (name, err))
         else:
             passed += 1
+    failed += LINGERED
     print("%d passed, %d failed" % (passed, failed))
     return 0 if failed == 0 else 1
 
