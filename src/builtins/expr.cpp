@@ -37,7 +37,9 @@ bool is_upper(unsigned char c) { return c >= 'A' && c <= 'Z'; }
 // Writes "expr: TEXT." to descriptor 2 and ends the command with $? 2
 // through error 0, which has no message of its own.
 [[noreturn]] void expr_fail(const char* text) {
-  format_out(2, "expr: %s.\r\n", text);
+  sys_write(2, "expr: ");
+  sys_write_message(2, text);
+  sys_write(2, ".\r\n");
   last_status = 2;
   fatal_error(VEK_ERR(kErrObjectOnly));
 }

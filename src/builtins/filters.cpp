@@ -199,7 +199,11 @@ int bi_cat(int argc, char** argv) {
   int status = 0;
   for (; k < argc; ++k) {
     if (!in.open(argv[k], text)) {
-      if (!silent) format_out(2, "cat: \x99" "ffnen fehlgeschlagen: '%s'\r\n", argv[k]);
+      if (!silent) {
+        sys_write_message(2, "cat: \x99" "ffnen fehlgeschlagen: '");
+        sys_write_text(2, argv[k]);
+        sys_write(2, "'\r\n");
+      }
       status = 1;
       continue;
     }

@@ -118,8 +118,13 @@ class Output {
 // descriptor 2 and ends the command with $? 2 through error 0.
 [[noreturn]] void grep_fail(Output& out, const char* message, const char* argument) {
   out.flush();
-  const char* quote = argument != nullptr ? "'" : "";
-  format_out(2, "%s%s%s%s\r\n", message, quote, argument != nullptr ? argument : "", quote);
+  sys_write_message(2, message);
+  if (argument != nullptr) {
+    sys_write(2, "'");
+    sys_write_text(2, argument);
+    sys_write(2, "'");
+  }
+  sys_write(2, "\r\n");
   last_status = 2;
   fatal_error(VEK_ERR(kErrObjectOnly));
 }

@@ -60,7 +60,7 @@ int bi_ver(const BuiltinCall& call) {
 }
 
 int bi_autor(const BuiltinCall& /*call*/) {
-  write_line("vek - ein Kommandointerpreter f\x81r die Konsole. Autoren: das vek-Team.");
+  sys_write_message(1, "vek - ein Kommandointerpreter f\x81r die Konsole. Autoren: das vek-Team.\r\n");
   return 0;
 }
 
@@ -243,10 +243,12 @@ int bi_whence(const BuiltinCall& call) {
     std::array<char, 1024> line{};
     const std::size_t n = str_len(name);
     concat_strings_n(static_cast<int>(line.size()), line.data(),
-                     {name, "\t", n < 8 ? "\t" : "", c.path.data(), c.path[0] != 0 ? ":  " : "",
-                      kClassText[static_cast<std::size_t>(c.cls)], c.cls == kScript ? c.interpreter.data() : "",
-                      "\r\n"});
-    sys_write(1, line.data(), static_cast<long>(str_len(line.data())));
+                     {name, "\t", n < 8 ? "\t" : "", c.path.data(), c.path[0] != 0 ? ":  " : ""});
+    sys_write_text(1, line.data());
+    sys_write_message(1, kClassText[static_cast<std::size_t>(c.cls)]);
+    concat_strings_n(static_cast<int>(line.size()), line.data(),
+                     {c.cls == kScript ? c.interpreter.data() : "", "\r\n"});
+    sys_write_text(1, line.data());
   }
   if (status_only) last_status = any_unknown ? 0 : last_class;
   if (!quiet) sys_write(1, "\r\n");

@@ -70,7 +70,8 @@ int precedence(unsigned char op) { return op == kStackAnd ? 64 : 56; }
 // Writes the message and its CR LF to descriptor 2, sets $? to 2 and ends
 // the command through error 0.
 [[noreturn]] void fail(const char* message) {
-  format_out(2, "%s\r\n", message);
+  sys_write_message(2, message);
+  sys_write(2, "\r\n");
   last_status = 2;
   fatal_error(VEK_ERR(kErrObjectOnly));
 }

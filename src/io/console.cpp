@@ -16,10 +16,13 @@
 
 #include "io/fdio.h"
 #include "platform/platform.h"
+#include "support/codepage.h"
 #include "support/errors.h"
 #include "support/strings.h"
 
 namespace vek {
+
+bool console_utf8_text = false;
 
 unsigned beep_frequency = 0;
 unsigned beep_duration = 0;
@@ -99,6 +102,25 @@ void emit(const char* text, long n) {
   if (n > 0) sink(out_fd, text, n);
 }
 void emit(const char* text) { emit(text, static_cast<long>(std::strlen(text))); }
+
+// Printed text: in the UTF-8 form of its code page 850 characters while
+// the interpreter's own texts are written to a terminal that shows UTF-8.
+void emit_text(const char* text, long n) {
+  if (!console_utf8_text) {
+    emit(text, n);
+    return;
+  }
+  std::array<char, 768> out;
+  long used = 0;
+  for (long i = 0; i < n; ++i) {
+    if (used + 3 > static_cast<long>(out.size())) {
+      emit(out.data(), used);
+      used = 0;
+    }
+    used += cp850_to_utf8(static_cast<unsigned char>(text[i]), out.data() + used);
+  }
+  emit(out.data(), used);
+}
 
 // "\e[" a ";" b final (b < 0: none; a < 0: none).
 void emit_csi(int a, int b, char final) {
@@ -253,7 +275,7 @@ void put_text(const char* p, long n) {
         } else if (screen().wrap) {
           // The console goes to the next row at once; the terminal waits
           // for the next character.  A line break makes them agree.
-          emit(p + run, i + 1 - run);
+          emit_text(p + run, i + 1 - run);
           run = i + 1;
           emit("\r\n");
           m.column = 0;
@@ -263,7 +285,7 @@ void put_text(const char* p, long n) {
         break;
     }
   }
-  emit(p + run, n - run);
+  emit_text(p + run, n - run);
 }
 
 void report(int a, int b) {
@@ -907,6 +929,24 @@ void console_end() {
 }
 
 int console_width() { return m.width; }
+
+void console_cursor_shape(int& size, bool& visible) {
+  if (m.cells.empty()) console_model_reset(0, 0);
+  const Screen& s = screen();
+  size = s.cursor_size;
+  visible = s.cursor_visible;
+}
+
+void console_set_cursor_shape(int fd, int size, bool visible) {
+  if (m.cells.empty()) console_model_reset(0, 0);
+  Screen& s = screen();
+  if (s.cursor_size == size && s.cursor_visible == visible) return;
+  s.cursor_size = size;
+  s.cursor_visible = visible;
+  m.output_changed = true;
+  out_fd = fd;
+  emit_cursor_shape(s);
+}
 int console_height() { return m.height; }
 int console_column() { return m.column; }
 int console_row() { return m.row; }

@@ -22,6 +22,11 @@ struct ConsoleCell {
 using ConsoleSink = void (*)(int fd, const char* text, long n);
 void console_set_sink(ConsoleSink sink);
 
+// Set while the interpreter's own texts (messages) are written to a
+// terminal that shows UTF-8: their printed characters go out in UTF-8;
+// the cells keep the code page 850 bytes.
+extern bool console_utf8_text;
+
 // The whole console path of a write to descriptor fd: plain text, BEL and
 // escape sequences.  Returns n.
 long console_write(int fd, const char* text, long n);
@@ -53,6 +58,10 @@ ConsoleCell console_cell(int column, int row);
 int console_screen_number();
 // The saved cursor position of slot n (0-15).
 void console_slot(int n, int& column, int& row);
+// The cursor: its size in percent of a cell (1-100) and whether it is
+// shown; setting it shows the change on the terminal of descriptor fd.
+void console_cursor_shape(int& size, bool& visible);
+void console_set_cursor_shape(int fd, int size, bool visible);
 // The title last set.
 const char* console_title();
 

@@ -33,6 +33,8 @@ constexpr int kDown = 256 + 0x28;
 constexpr int kInsert = 256 + 0x2D;
 constexpr int kDelete = 256 + 0x2E;
 constexpr int kShiftTab = 416;
+// Not a key: the process was suspended and has the terminal back.
+constexpr int kResumed = 1000;
 
 // History: the texts are kept in memory as well, so that the history
 // works on when the file cannot be written.
@@ -51,6 +53,12 @@ History hist;
 enum class State { kUnused, kPrepared, kSuspended, kEnded };
 State state = State::kUnused;
 std::array<char, 260> history_dir{};
+
+// The cursor as it was before the editor set its own (given back on
+// suspend and at the end).
+int saved_cursor_size = 25;
+bool saved_cursor_visible = true;
+bool cursor_set = false;
 
 int pending_repeats = 0;
 int repeat_code = 0;
@@ -328,10 +336,20 @@ void line_editor_control(char mode) {
       if (!plat::isatty(1)) fatal_error(VEK_ERR(kErrOpen), "CONOUT$");
     }
     open_history();
+    if (plat::console_terminal() && opt('S')) {
+      // A small visible cursor (14 % of the cell) while lines are edited.
+      console_cursor_shape(saved_cursor_size, saved_cursor_visible);
+      console_set_cursor_shape(1, 14, true);
+      cursor_set = true;
+    }
     state = State::kPrepared;
     return;
   }
   if (state == State::kUnused) return;
+  if (cursor_set) {
+    cursor_set = false;
+    console_set_cursor_shape(1, saved_cursor_size, saved_cursor_visible);
+  }
   if (hist.fd >= 0) {
     plat::close(hist.fd);
     hist.fd = -1;
@@ -350,6 +368,7 @@ int read_key() {
     if (next_injected_key(code)) return code;
     plat::KeyEvent ev;
     const int r = plat::console_read_key(ev);
+    if (r == 2) return kResumed;
     if (r < 0) {
       check_signal();
       continue;
@@ -443,6 +462,16 @@ int edit_line(char* buffer, int size) {
         out("\r\n");
         return 0;
       case 27: clear_line(l); continue;
+      case kResumed:
+        // Other programs used the terminal meanwhile: the line is shown
+        // again from the start of a row.
+        l.highlighted = -1;
+        console_sync();
+        if (console_column() != 0) out("\r\n");
+        out("\x1b[s");
+        write_from(l, 0);
+        go(l.cur);
+        continue;
       case 8: backspace(l); continue;
       case kDelete: case kClear:
         if (l.cur < l.len) delete_at_cursor(l);

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "io/console.h"
+#include "support/codepage.h"
 #include "support/errors.h"
 #include "support/state.h"
 #include "support/strings.h"
@@ -98,6 +99,36 @@ long sys_write(int fd, const void* buf, long len) {
   }
   console_reset_state();
   return raw_write(fd, p, len);
+}
+
+long sys_write_message(int fd, const char* text, long len) {
+  if (len <= 0) return 0;
+  bool high = false;
+  for (long i = 0; i < len && !high; ++i) high = static_cast<unsigned char>(text[i]) >= 0x80;
+  if (!high || fd < 0 || fd >= 10 || !is_console(fd) || !plat::terminal_shows_utf8()) return sys_write(fd, text, len);
+  if (opt('S') && plat::console_terminal()) {
+    struct Utf8 {
+      Utf8() { console_utf8_text = true; }
+      ~Utf8() { console_utf8_text = false; }
+    } utf8;
+    return console_write(fd, text, len);
+  }
+  std::array<char, 768> out;
+  long used = 0;
+  for (long i = 0; i < len; ++i) {
+    if (used + 3 > static_cast<long>(out.size())) {
+      raw_write(fd, out.data(), used);
+      used = 0;
+    }
+    used += cp850_to_utf8(static_cast<unsigned char>(text[i]), out.data() + used);
+  }
+  raw_write(fd, out.data(), used);
+  return len;
+}
+
+long sys_write_text(int fd, std::string_view text) {
+  if (!is_utf8_text(text)) return sys_write_message(fd, text.data(), static_cast<long>(text.size()));
+  return sys_write(fd, text);
 }
 
 std::int64_t sys_lseek(int fd, std::int64_t off, int whence) {

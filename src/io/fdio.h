@@ -31,6 +31,17 @@ int sys_open(char* path, int flags);
 inline long sys_write(int fd, std::string_view s) {
   return sys_write(fd, s.data(), static_cast<long>(s.size()));
 }
+// Writes a text of the interpreter's own (a message in code page 850).
+// On a terminal that shows UTF-8 its characters are shown as such; files
+// and pipes get the bytes as they are.
+long sys_write_message(int fd, const char* text, long len);
+inline long sys_write_message(int fd, std::string_view s) {
+  return sys_write_message(fd, s.data(), static_cast<long>(s.size()));
+}
+// Writes a text that may be the user's as well as the interpreter's (the
+// object of a message): UTF-8 text as it is, anything else as a message.
+long sys_write_text(int fd, std::string_view text);
+
 // While one lives, a write that fails is dropped instead of reported: for
 // the last words of a process whose terminal may be gone (the signal
 // line, "input not_a_tty"), where a report would fail as well and turn

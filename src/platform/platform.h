@@ -319,7 +319,8 @@ struct KeyEvent {
 bool console_raw(bool on);
 // The next key event (raw mode must be on): 1 with an event, 0 when the
 // input ended (the terminal is gone), -1 when a signal to act on
-// interrupted the wait.
+// interrupted the wait, 2 when the process was suspended and has the
+// terminal back (the line should be shown again).
 int console_read_key(KeyEvent& ev);
 // Console input mode 7 (line input with echo) or 3 (without echo).
 void console_input_mode(int mode);
@@ -333,6 +334,10 @@ bool console_size(int& columns, int& rows);
 bool console_cursor(int& column, int& row);
 // Beep(frequency, duration).
 void console_beep(unsigned frequency, unsigned duration_ms);
+// Whether the terminals show UTF-8 (the locale's character set), so that
+// the interpreter's own code page 850 texts must be converted for them;
+// a console that shows code page 850 itself says no.
+bool terminal_shows_utf8();
 // Puts the terminal back as it was found: line mode, echo, cursor shown,
 // line wrap on, default cursor shape.  Safe to call on any way out and
 // more than once; the fault handler does the same.

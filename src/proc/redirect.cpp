@@ -267,7 +267,7 @@ void reset_redirections(ResetMode mode) {
       if (verbose) format_out(1, "connect(%d,%d) close(%d)\r\n", e.saved, e.target, e.saved);
     }
   }
-  if (mode == ResetMode::kErrorRecovery && any) sys_write(2, "vek: Umlenkungsr\x81" "ckf\x81hrung!\r\n");
+  if (mode == ResetMode::kErrorRecovery && any) sys_write_message(2, "vek: Umlenkungsr\x81" "ckf\x81hrung!\r\n");
   live_heredocs = 0;
   pipe_files_reset();
   if (verbose) {

@@ -1,6 +1,7 @@
 // The error table, shell_error, the abort path and the exit clean-up.
 #include "session/diag.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -172,7 +173,9 @@ void shell_error(int code, const char* object) {
     lb.add(func);
     lb.add(pos);
     if (!script.empty() || !func.empty() || !pos.empty()) lb.add(": ");
+    const std::size_t msg_at = lb.n;
     lb.add(msg);
+    const std::size_t obj_at = lb.n + 3;
     if (has_obj) {
       lb.add(": '");
       lb.add(obj);
@@ -180,7 +183,28 @@ void shell_error(int code, const char* object) {
     } else {
       lb.add(".\r\n");
     }
-    sys_write(2, lb.buf.data(), static_cast<long>(lb.n));
+    const std::string_view line(lb.buf.data(), lb.n);
+    if (is_console(2) && plat::terminal_shows_utf8()) {
+      // Each part in the form the terminal shows: the message as the
+      // interpreter's own text, names and the object as they came.
+      auto part = [&line](std::size_t a, std::size_t b) {
+        a = std::min(a, line.size());
+        return line.substr(a, std::min(std::max(a, b), line.size()) - a);
+      };
+      const std::size_t msg_end = msg_at + msg.size();
+      sys_write_text(2, part(0, msg_at));
+      sys_write_message(2, part(msg_at, msg_end));
+      if (has_obj) {
+        const std::size_t obj_end = obj_at + obj.size();
+        sys_write(2, part(msg_end, obj_at));
+        sys_write_text(2, part(obj_at, obj_end));
+        sys_write(2, part(obj_end, line.size()));
+      } else {
+        sys_write(2, part(msg_end, line.size()));
+      }
+    } else {
+      sys_write(2, line);
+    }
   }
   if (number >= 2 && number <= 5) sys_write(2, kSynopsis);
   last_status = number + 1;

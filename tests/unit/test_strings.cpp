@@ -5,11 +5,13 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "core/shell.h"
 #include "platform/platform.h"
 #include "session/diag.h"
+#include "support/codepage.h"
 #include "support/strings.h"
 
 namespace vek {
@@ -217,3 +219,38 @@ TEST(Numbers, CheckedDecimalRefusesWhatDoesNotFit) {
 
 }  // namespace
 }  // namespace vek
+
+// Code page 850 in UTF-8, for terminals that show UTF-8.
+TEST(CodePage, Cp850ToUtf8) {
+  const struct {
+    unsigned char byte;
+    const char* utf8;
+  } cases[] = {
+      {'A', "A"}, {0x81, "\xc3\xbc"}, {0x8E, "\xc3\x84"}, {0x99, "\xc3\x96"}, {0xE1, "\xc3\x9f"},
+      {0x9F, "\xc6\x92"}, {0xC4, "\xe2\x94\x80"}, {0xFE, "\xe2\x96\xa0"}, {0xFF, "\xc2\xa0"},
+  };
+  for (const auto& c : cases) {
+    char out[3];
+    const int n = vek::cp850_to_utf8(c.byte, out);
+    EXPECT_EQ(std::string(out, static_cast<std::size_t>(n)), c.utf8) << int(c.byte);
+  }
+  // Every upper byte gives well-formed UTF-8, and no two the same.
+  std::set<std::string> seen;
+  for (int b = 0x80; b < 0x100; ++b) {
+    char out[3];
+    const std::string s(out, static_cast<std::size_t>(vek::cp850_to_utf8(static_cast<unsigned char>(b), out)));
+    EXPECT_TRUE(vek::is_utf8_text(s)) << b;
+    EXPECT_TRUE(seen.insert(s).second) << b;
+  }
+}
+
+TEST(CodePage, Utf8TextIsTold) {
+  const struct {
+    const char* text;
+    bool utf8;
+  } cases[] = {
+      {"plain", false},     {"d\xc3\xa4t", true},  {"\x81" "ber", false}, {"end\xc3", false},
+      {"\xe2\x94", false},  {"\xc0\x80", false},   {"\xe2\x94\x80x", true}, {"\xf0\x9f\x98\x80", true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(vek::is_utf8_text(c.text), c.utf8) << c.text;
+}

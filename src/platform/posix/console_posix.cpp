@@ -1,11 +1,14 @@
 // The console on POSIX: the terminal's modes, key events decoded from its
 // input bytes, its size and cursor.
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
@@ -26,6 +29,10 @@ struct termios g_found;
 struct termios g_saved;
 volatile int g_saved_valid = 0;
 volatile int g_changed = 0;
+// The raw settings while a line is read, and whether the process was
+// given the terminal back after a suspension since the last key read.
+struct termios g_raw_settings;
+volatile sig_atomic_t g_resumed = 0;
 bool g_raw = false;
 
 // Key bytes read but not yet decoded.
@@ -60,6 +67,7 @@ int fill_keys(int timeout_ms) {
     if (r < 0) {
       if (errno == EINTR) {
         if (pending_signal() != 0) return -1;
+        if (g_resumed) return -3;
         continue;
       }
       return -2;
@@ -86,6 +94,48 @@ namespace posix {
 void restore_terminal_from_handler() {
   if (g_saved_valid && g_changed) ::tcsetattr(0, TCSANOW, &g_found);
 }
+
+namespace {
+// Suspension (Ctrl-Z while a program runs, or a stop signal sent to the
+// interpreter): the terminal gets its line mode back before the process
+// stops, and the raw mode of a line being read comes back when it
+// continues; the editor then shows the line again.
+void on_suspend(int) {
+  const int saved_errno = errno;
+  const bool raw = g_raw && g_saved_valid;
+  if (raw) ::tcsetattr(0, TCSANOW, &g_saved);
+  struct sigaction dfl;
+  std::memset(&dfl, 0, sizeof dfl);
+  sigemptyset(&dfl.sa_mask);
+  dfl.sa_handler = SIG_DFL;
+  struct sigaction mine;
+  ::sigaction(SIGTSTP, &dfl, &mine);
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTSTP);
+  ::sigprocmask(SIG_UNBLOCK, &stop, nullptr);
+  ::raise(SIGTSTP);  // the process stops here until it is continued
+  ::sigprocmask(SIG_BLOCK, &stop, nullptr);
+  ::sigaction(SIGTSTP, &mine, nullptr);
+  if (raw) {
+    ::tcsetattr(0, TCSANOW, &g_raw_settings);
+    g_resumed = 1;
+  }
+  errno = saved_errno;
+}
+}  // namespace
+
+void install_suspend_handler() {
+  struct sigaction was;
+  // A stop signal that the interpreter's parent ignores stays ignored.
+  if (::sigaction(SIGTSTP, nullptr, &was) == 0 && was.sa_handler == SIG_IGN) return;
+  struct sigaction sa;
+  std::memset(&sa, 0, sizeof sa);
+  sigemptyset(&sa.sa_mask);
+  sa.sa_handler = on_suspend;
+  sa.sa_flags = 0;  // a key read is interrupted, so the line is shown again
+  ::sigaction(SIGTSTP, &sa, nullptr);
+}
 }  // namespace posix
 
 bool console_terminal() { return true; }
@@ -100,6 +150,7 @@ bool console_raw(bool on) {
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
     g_changed = 1;
+    g_raw_settings = t;
     if (::tcsetattr(0, TCSANOW, &t) != 0) return false;
   } else {
     struct termios t;
@@ -139,6 +190,10 @@ int console_read_key(KeyEvent& ev) {
     int r = fill_keys(-1);
     if (r == -1) return -1;
     if (r == -2) return 0;
+    if (r == -3) {
+      g_resumed = 0;
+      return 2;
+    }
   }
 }
 
@@ -210,6 +265,26 @@ bool console_cursor(int& column, int& row) {
     if (r == 0) ++waits;
   }
   return false;
+}
+
+bool terminal_shows_utf8() {
+  // The character set is that of the locale: the first of LC_ALL,
+  // LC_CTYPE and LANG that is set decides.
+  const char* locale = nullptr;
+  for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    locale = std::getenv(name);
+    if (locale != nullptr && *locale != 0) break;
+    locale = nullptr;
+  }
+  if (locale == nullptr) return false;
+  const char* dot = std::strchr(locale, '.');
+  if (dot == nullptr) return false;
+  char set[8] = {0};
+  std::size_t n = 0;
+  for (const char* p = dot + 1; *p && *p != '@' && n + 1 < sizeof set; ++p) {
+    if (*p != '-') set[n++] = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+  }
+  return std::strcmp(set, "utf8") == 0;
 }
 
 void console_beep(unsigned, unsigned) {

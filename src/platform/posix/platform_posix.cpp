@@ -419,6 +419,7 @@ void install_signal_handlers() {
   ::sigaction(SIGTERM, &sa, nullptr);
   ::sigaction(SIGQUIT, &sa, nullptr);
   ::sigaction(SIGHUP, &sa, nullptr);
+  posix::install_suspend_handler();
   struct sigaction pa;
   std::memset(&pa, 0, sizeof pa);
   sigemptyset(&pa.sa_mask);

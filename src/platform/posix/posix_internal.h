@@ -14,4 +14,6 @@ void copy_text_mode(int from, int to);
 namespace vek::plat::posix {
 // Puts the terminal settings back (async-signal-safe; the fault handler).
 void restore_terminal_from_handler();
+// Catches the stop signal: the terminal's line mode while stopped.
+void install_suspend_handler();
 }  // namespace vek::plat::posix

@@ -64,6 +64,10 @@ bool console_cursor(int& column, int& row) {
 
 void console_beep(unsigned frequency, unsigned duration_ms) { Beep(frequency, duration_ms); }
 
+// A console set to the UTF-8 code page shows the interpreter's code page
+// 850 texts only when they are converted.
+bool terminal_shows_utf8() { return GetConsoleOutputCP() == CP_UTF8; }
+
 // Nothing is changed yet beyond the input mode, which start-up sets to 7.
 void console_restore() { console_input_mode(7); }
 
