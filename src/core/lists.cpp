@@ -726,8 +726,11 @@ class Collector {
     int count = ws_.idx - cmd_.start;
     if (!in_prompt && count > 0) last_arg_count = count - 1;
     if (skip_flags == 0 && count == 0 && input.redirection_count > 0) keep_redirections();
+    // Also a command read ahead without running: a construct that misses
+    // its closing word is reported on the line of its last command, as
+    // when it runs.
+    if (count > 0 && (skip_flags == 0 || (skip_flags & kSkipPreread))) command_ended_by_lf = (c == '\n');
     if (skip_flags != 0 || count == 0) return c;
-    command_ended_by_lf = (c == '\n');
     int x = execute_command(-1, ws_.idx, cmd_.start, ws_.pos);
     if (input.redirection_count > 0) undo_redirections();
     return x >= 256 ? x : c;
