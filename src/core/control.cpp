@@ -32,6 +32,11 @@ bool is_control(int r) { return r >= kGoend; }
 
 bool is_word(const char* w, const char* text) { return w != nullptr && str_compare(w, text) == 0; }
 
+// Whether a header is checked: when it runs, and also when its construct
+// is read ahead to find its end (so that a bad header is reported before
+// a missing closing word).
+bool checks_header() { return (skip_flags & ~kSkipPreread) == 0; }
+
 // The skip bits a construct owns: put back as they were on entry on every
 // way out, so that a construct never disturbs the bits of another.
 class OwnBits {
@@ -277,7 +282,7 @@ ForHeader read_for_header(char** w, int count) {
     first_name = 2;
     in_at = h.name_count + 2;
   }
-  if (skip_flags == 0) {
+  if (checks_header()) {
     const bool bad = count < 2 || !dash_or_name(w[first_name]) || h.name_count + 3 >= 33 ||
                      first_name + h.name_count > count || (count > in_at && !is_word(w[in_at], "in"));
     if (bad) fatal_error(VEK_ERR(kErrArguments), kForUsage);
@@ -402,7 +407,7 @@ int counting_loop(char** words, int count, const CommandRecord& area) {
   NestingGuard level;
   const OwnBits own(kSkipFor);
   Counting c;
-  if (!read_counting_header(words, count, c) && skip_flags == 0) fatal_error(VEK_ERR(kErrArguments), kRepeatUsage);
+  if (!read_counting_header(words, count, c) && checks_header()) fatal_error(VEK_ERR(kErrArguments), kRepeatUsage);
   expect_do(area);
   const std::int64_t top = input_position(0, true);
   const LoopHold hold(top);
@@ -549,7 +554,7 @@ int header_case(char** w, int count, const CommandRecord& area) {
   NestingGuard level;
   const OwnBits own(kSkipCase | kSkipLeave);
   const bool form = (count == 3 && is_word(w[2], "in")) || (count == 2 && is_word(w[1], "in"));
-  if (!form && skip_flags == 0) fatal_error(VEK_ERR(kErrArguments), "case wort in;");
+  if (!form && checks_header()) fatal_error(VEK_ERR(kErrArguments), "case wort in;");
   const char* subject = count == 3 ? w[1] : "";
   const Depth depth(input.cond_depth);
   Construct c{area, own, kSkipLeave, true};

@@ -50,6 +50,7 @@ BodyWriter::BodyWriter(bool enabled) : enabled_(enabled), offset_(function_file_
 
 void BodyWriter::flush(std::size_t n) {
   if (enabled_ && n > 0) {
+    forget_body_positions();
     sys_lseek(func_write_fd, offset_ + written_, plat::kSeekSet);
     sys_write(func_write_fd | kRawWrite, chunk_.data(), static_cast<long>(n));
   }
@@ -85,6 +86,7 @@ void BodyWriter::replace_last(char c) {
   if (used_ > 0) {
     chunk_[used_ - 1] = c;
   } else if (enabled_) {
+    forget_body_positions();
     sys_lseek(func_write_fd, offset_ + written_ - 1, plat::kSeekSet);
     sys_write(func_write_fd | kRawWrite, &c, 1);
   }

@@ -32,6 +32,9 @@ Label* find_label(const char* name) {
 
 void define_label(const char* name) {
   if (!label_name_ok(name)) fatal_error(VEK_ERR(kErrLabel), name);
+  // A construct read ahead to find its end records its labels when it
+  // runs: a goto inside it to a label further on still searches forward.
+  if (skip_flags & kSkipPreread) return;
   const std::int64_t here = input_position(0, true);
   if (Label* known = find_label(name)) {
     // Read again (a loop, a goto back): the same place is no new label.

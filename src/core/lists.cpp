@@ -2,7 +2,9 @@
 // run_source, run_list, run_pipeline and collect_command.
 #include "core/lists.h"
 
+#include <array>
 #include <climits>
+#include <cstdint>
 
 #include "core/classes.h"
 #include "core/commands.h"
@@ -13,6 +15,7 @@
 #include "core/words.h"
 #include "io/fdio.h"
 #include "proc/pipes.h"
+#include "proc/redirect.h"
 #include "proc/tempfiles.h"
 #include "session/diag.h"
 #include "session/input.h"
@@ -27,6 +30,70 @@ std::array<char*, kArgSlots> arg_slots{};
 std::array<char, kWordBufferSize> word_buf{};
 
 namespace {
+
+// What the compound commands remember about the text: for a compound
+// command that starts at a position, the position after its closing word
+// when redirections or a pipe follow it there, or that nothing of the
+// kind follows.  An if or case in a loop body is then read once per
+// round, not twice.  The entries of a source are told apart by its text
+// serial; bodies in the function file share serial 0 and are forgotten
+// whenever that file is written.
+constexpr std::int64_t kNothingFollows = -1;
+constexpr std::int64_t kNotKnown = -2;
+
+struct TailEntry {
+  std::uint64_t serial = 0;
+  std::int64_t start = -1;
+  std::int64_t tail = kNotKnown;
+};
+
+constexpr int kTailBits = 6;
+std::array<TailEntry, std::size_t{1} << kTailBits> tail_entries;
+std::uint64_t text_serials = 0;
+
+TailEntry& tail_entry(std::int64_t start) {
+  const std::uint64_t key = static_cast<std::uint64_t>(start) ^ (input.text_serial << 24);
+  return tail_entries[static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - kTailBits))];
+}
+
+std::int64_t known_tail(std::int64_t start) {
+  const TailEntry& e = tail_entry(start);
+  return (e.serial == input.text_serial && e.start == start) ? e.tail : kNotKnown;
+}
+
+void remember_tail(std::int64_t start, std::int64_t tail) { tail_entry(start) = TailEntry{input.text_serial, start, tail}; }
+
+void move_to(std::int64_t position) {
+  if (input_position(position, false) < 0) fatal_error(VEK_ERR(kErrInternal), "input_position()");
+}
+
+// A source that cannot seek keeps its text from `from` on while a
+// compound command may read it again.
+class HoldText {
+ public:
+  explicit HoldText(std::int64_t from) : saved_(input.loop_hold) {
+    if (input.loop_hold < 0 || from < input.loop_hold) input.loop_hold = from;
+  }
+  ~HoldText() { input.loop_hold = saved_; }
+  HoldText(const HoldText&) = delete;
+  HoldText& operator=(const HoldText&) = delete;
+
+ private:
+  std::int64_t saved_;
+};
+
+// Sets a skip bit while it lives.
+class SkipBit {
+ public:
+  explicit SkipBit(unsigned bit) : bit_(bit), saved_(skip_flags & bit) { skip_flags |= bit; }
+  ~SkipBit() { skip_flags = (skip_flags & ~bit_) | saved_; }
+  SkipBit(const SkipBit&) = delete;
+  SkipBit& operator=(const SkipBit&) = delete;
+
+ private:
+  unsigned bit_;
+  unsigned saved_;
+};
 
 // Prepares the reader state of a new source.
 void begin_source(const char* name, unsigned mode, unsigned char* buffer, HoldArea* hold,
@@ -48,6 +115,7 @@ void begin_source(const char* name, unsigned mode, unsigned char* buffer, HoldAr
   input.hold_area = hold;
   input.string_text = nullptr;
   input.string_length = 0;
+  input.text_serial = body ? 0 : ++text_serials;
   if (body) {
     input.fd = func_read_fd;
     input.function_name = prepared.function_name;
@@ -112,6 +180,11 @@ int after_compound(const CommandRecord& cmd, WordScan& ws, CollectResult* result
 
 }  // namespace
 
+void forget_body_positions() {
+  for (TailEntry& e : tail_entries)
+    if (e.serial == 0) e = TailEntry{};
+}
+
 int run_source(const char* name, int start, int pos, unsigned mode) {
   NestingGuard level;
   const InputState saved = input;
@@ -160,6 +233,7 @@ int run_source(const char* name, int start, int pos, unsigned mode) {
       locals.fill(VarRecord{});
       input = fresh;
       input.rp = input.end = input.buf;
+      input.text_serial = ++text_serials;  // positions count from the start again
       skip_flags = 0;
     } catch (const GotoRestart&) {
       // The label search moved the reader: go on from there, outside
@@ -246,6 +320,7 @@ int run_stages(const CommandRecord& cmd, PipelineRun& pipe) {
   bool after_bar = false;
   for (;;) {
     CollectResult res;
+    res.pipe = &pipe;
     int r = collect_command(cmd, &res);
     // "cmd |" with nothing after it up to the end of the input.
     if (r == kEndOfInput && after_bar) fatal_error(VEK_ERR(kErrSyntax), "(|& &) Kommando erwartet");
@@ -266,7 +341,7 @@ int run_stages(const CommandRecord& cmd, PipelineRun& pipe) {
         kind = -9;
         r = ';';
         last = true;
-      } else if (skip_flags == 0) {
+      } else if (skip_flags == 0 && !res.output_ready) {
         pipe_stage_output(pipe, c);
       }
     }
@@ -283,6 +358,7 @@ int run_stages(const CommandRecord& cmd, PipelineRun& pipe) {
       pipe_stage_done(pipe);
       keep_redirections();
     }
+    if (res.control >= 256) r = res.control;
     if (last || r >= 256) return r;
     if (skip_flags == 0) pipe_next_stage(pipe);
   }
@@ -398,10 +474,8 @@ class Collector {
     } else if (cls == kClassCompound) {
       ws_.idx = word_index;
       ws_.pos = word_pos;
-      int x = run_compound(index, ws_.idx, ws_.pos, cmd_.terminator);
-      if (x >= 256) return x;
-      compound_ran_ = true;
-      return after_compound(cmd_, ws_, result_);
+      const int terminator = cmd_.terminator;
+      return compound([=] { return run_compound(index, word_index, word_pos, terminator); }, word_index, word_pos);
     } else if (cls == kClassHeader) {
       header_ = index;
     } else if (cls == kClassClosing) {
@@ -476,13 +550,175 @@ class Collector {
   int finish_header() {
     int count = ws_.idx - cmd_.start;
     if (!in_prompt && count > 0) last_arg_count = count - 1;
-    int x = run_header(header_, ws_.idx, cmd_.start, ws_.pos, cmd_.terminator);
-    if (x >= 256) return x;
+    const int index = header_;
+    const int end = ws_.idx;
+    const int start = cmd_.start;
+    const int pos = ws_.pos;
+    const int terminator = cmd_.terminator;
     header_ = -1;
     ws_.idx = cmd_.start;
     ws_.pos = cmd_.pos;
     ws_.table = &first_word_table;
-    return after_compound(cmd_, ws_, result_);
+    // The header's words stay in their slots; the body uses those after.
+    return compound([=] { return run_header(index, end, start, pos, terminator); }, end + 1, pos);
+  }
+
+  // A compound command at the start of a command.  Unless it is only
+  // being read, it is first read to its end without running anything, to
+  // see what follows its closing word: redirections there (and those
+  // before its first word) are in force for the whole construct and are
+  // undone after it, and a "|" there makes it a pipeline stage.  Only then
+  // does it run, from the text it just read.  `run` runs the construct
+  // from the current position; idx and pos give the argument area after
+  // the command's words.
+  template <class Run>
+  int compound(const Run& run, int idx, int pos) {
+    if (skip_flags != 0) {
+      const int x = run();
+      if (x >= 256) return x;
+      compound_ran_ = true;
+      return after_compound(cmd_, ws_, result_);
+    }
+    const std::int64_t start = input_position(0, true);
+    const HoldText hold(start);
+    std::int64_t tail = known_tail(start);
+    if (tail == kNotKnown) {
+      {
+        const SkipBit ahead(kSkipPreread);
+        run();
+        tail = look_at_tail(idx, pos);
+      }
+      remember_tail(start, tail);
+      move_to(start);
+    }
+    int pipe_char = -1;
+    std::int64_t resume = -1;
+    if (tail != kNothingFollows) {
+      move_to(tail);
+      pipe_char = apply_tail(idx, pos);
+      resume = input_position(0, true);
+      move_to(start);
+    }
+    int x;
+    if (tail == kNothingFollows && input.redirection_count == 0) {
+      x = run();
+    } else {
+      PipelineRun* pipe = pipe_char >= 0 ? result_->pipe : nullptr;
+      const int base = redirection_depth() - input.redirection_count;
+      input.redirection_count = 0;
+      if (pipe != nullptr) {
+        pipe_stage_output(*pipe, pipe_char);
+        result_->output_ready = true;
+      }
+      try {
+        x = run();
+      } catch (const GotoRestart&) {
+        compound_done(pipe, base);
+        throw;
+      }
+      compound_done(pipe, base);
+    }
+    if (resume >= 0) move_to(resume);
+    compound_ran_ = true;
+    const int c = after_compound(cmd_, ws_, result_);
+    if (x < 256) return c;
+    // break, continue, goend or return left the construct: the list
+    // operator after it is read (the pipeline loop hands the code on),
+    // any other text is left to the construct around, as after a simple
+    // command.
+    if (c >= 0 && list_operator_chars[static_cast<unsigned char>(c)]) {
+      result_->control = x;
+      return c;
+    }
+    return x;
+  }
+
+  // After a compound command with its own redirections or pipe: the
+  // pipe's output goes back first (it was set up last), then every
+  // redirection made since the construct's own, which a command standing
+  // alone inside it may have left.
+  static void compound_done(PipelineRun* pipe, int base) {
+    if (pipe != nullptr) pipe_stage_done(*pipe);
+    const int n = redirection_depth() - base;
+    if (n > 0) undo_last_redirections(n);
+    input.redirection_count = 0;
+  }
+
+  // What ends the text after a compound command's closing word.
+  bool ends_tail(int c) const {
+    return c == '#' || c == '&' || terminator_chars[static_cast<unsigned char>(c)] ||
+           (cmd_.terminator != 0 && c == cmd_.terminator);
+  }
+
+  // Whether the next word is a redirection: letters, a digit, then < or >.
+  static bool at_redirection() {
+    const std::int64_t here = input_position(0, true);
+    int c = next_char();
+    while ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) c = next_char();
+    if (c >= '0' && c <= '9') c = next_char();
+    move_to(here);
+    return c == '<' || c == '>';
+  }
+
+  WordScan tail_scan(int idx, int pos) const {
+    WordScan ws;
+    ws.idx = ws.first_word_index = idx;
+    ws.pos = pos;
+    ws.terminator = cmd_.terminator;
+    ws.table = &argument_table;
+    return ws;
+  }
+
+  static int skip_word_blanks() {
+    int c;
+    do {
+      c = next_char();
+    } while (word_blank_chars[static_cast<unsigned char>(c)]);
+    return c;
+  }
+
+  // Right after the closing word, while nothing runs: the position there
+  // when only redirections and a list operator, a terminator or a pipe
+  // follow (a pipe alone is enough), else kNothingFollows.
+  std::int64_t look_at_tail(int idx, int pos) const {
+    const std::int64_t tail = input_position(0, true);
+    bool redirected = false;
+    for (;;) {
+      const int c = skip_word_blanks();
+      if (c == '|') {
+        const int d = next_char();
+        if (d == '|') return redirected ? tail : kNothingFollows;
+        if (d == '&' || d == kEof) fatal_error(VEK_ERR(kErrSyntax), "(|& &) Kommando erwartet");
+        return tail;
+      }
+      if (ends_tail(c)) return redirected ? tail : kNothingFollows;
+      push_back();
+      if (!at_redirection()) return kNothingFollows;
+      redirected = true;
+      WordScan ws = tail_scan(idx, pos);
+      scan_word(ws);
+      if (ws.idx != idx) return kNothingFollows;
+    }
+  }
+
+  // Applies the redirections after the closing word and stops before the
+  // operator or terminator that follows them.  Returns the character after
+  // a "|" that follows, or -1.
+  int apply_tail(int idx, int pos) const {
+    for (;;) {
+      int c = skip_word_blanks();
+      push_back();
+      if (c == '|') {
+        const std::int64_t here = input_position(0, true);
+        next_char();
+        const int d = next_char();
+        move_to(here);
+        return d == '|' ? -1 : d;
+      }
+      if (ends_tail(c) || !at_redirection()) return -1;
+      WordScan ws = tail_scan(idx, pos);
+      scan_word(ws);
+    }
   }
 
   // At the terminator of a simple command: run it.
@@ -490,8 +726,11 @@ class Collector {
     int count = ws_.idx - cmd_.start;
     if (!in_prompt && count > 0) last_arg_count = count - 1;
     if (skip_flags == 0 && count == 0 && input.redirection_count > 0) keep_redirections();
+    // Also a command read ahead without running: a construct that misses
+    // its closing word is reported on the line of its last command, as
+    // when it runs.
+    if (count > 0 && (skip_flags == 0 || (skip_flags & kSkipPreread))) command_ended_by_lf = (c == '\n');
     if (skip_flags != 0 || count == 0) return c;
-    command_ended_by_lf = (c == '\n');
     int x = execute_command(-1, ws_.idx, cmd_.start, ws_.pos);
     if (input.redirection_count > 0) undo_redirections();
     return x >= 256 ? x : c;

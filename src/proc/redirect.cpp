@@ -249,6 +249,8 @@ void pop_pipe_redirection() {
 
 int pipe_redirection_depth() { return pipe_stack.count; }
 
+int redirection_depth() { return user_stack.count; }
+
 bool heredoc_among_last(int n) {
   for (int i = user_stack.count - 1; i >= 0 && n > 0; --i, --n)
     if (user_stack.entries[static_cast<std::size_t>(i)].kind == EntryKind::kHeredoc) return true;

@@ -30,6 +30,9 @@ int redirect_text(char* text);
 // Pops and undoes the n most recent entries of the redirection stack.
 void undo_last_redirections(int n);
 
+// Number of entries on the redirection stack.
+int redirection_depth();
+
 // The n most recent entries belong to a command without command words:
 // they stay in force.  A close (`>&-`, `<&-`) among them closes its
 // target now and keeps nothing to restore.

@@ -76,6 +76,11 @@ struct InputState {
   int param_count = 0;
   const char* param0 = nullptr;
   char** params = nullptr;
+  // Tells apart the texts positions refer to, for what the compound
+  // commands remember about positions: each source activation has its
+  // own; bodies in the function file share 0 (their positions are
+  // offsets in that file).
+  std::uint64_t text_serial = 0;
   // A string source is read in buffer-sized pieces from here.
   const char* string_text = nullptr;
   std::size_t string_length = 0;

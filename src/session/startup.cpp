@@ -200,6 +200,7 @@ void reset_interpreter() {
   function_offset.fill(0);
   function_length.fill(0);
   function_file_end = 0;
+  forget_body_positions();
   line_editor_reset();
 }
 

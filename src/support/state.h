@@ -40,6 +40,7 @@ inline constexpr unsigned kSkipBlock = 0x100;         // {{ }} left after break/
 inline constexpr unsigned kSkipOperatorWord = 0x200;  // unused word of ${name-word}
 inline constexpr unsigned kSkipLeave = 0x400;         // if/case left after break/goend
 inline constexpr unsigned kSkipNoExec = 0x2000;       // option n
+inline constexpr unsigned kSkipPreread = 0x4000;      // compound read ahead to find its end
 
 // Time-zone offset in seconds set by `tz` (0 at start); the date
 // builtins subtract it from the system clock.

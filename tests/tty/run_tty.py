@@ -278,13 +278,22 @@ SCENARIOS = [
     ("standard input not a console with -i", ["-p", "-i", "</dev/null"], [
         ("expect", "-i: input not_a_tty"),
     ]),
-    ("a loop typed over several lines runs as it is read and again", ["-p"], [
+    ("a loop typed over several lines runs once it is complete", ["-p"], [
         ("expect", "1#  "),
         ("keys", ["for i in a b", "Enter"]),
         ("expect", "1>  "),
         ("keys", ["do echo item $i", "Enter"]),
         ("keys", ["done", "Enter"]),
-        ("screen", "1#  for i in a b\n1>  do echo item $i\nitem a\n1>  done\nitem b\n2#"),
+        ("screen", "1#  for i in a b\n1>  do echo item $i\n1>  done\nitem a\nitem b\n2#"),
+    ]),
+    ("a loop typed over several lines goes into a pipe", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["for i in b a", "Enter"]),
+        ("expect", "1>  "),
+        ("keys", ["do echo $i", "Enter"]),
+        ("expect", "1>  "),
+        ("keys", ["done | sortl", "Enter"]),
+        ("screen", "1#  for i in b a\n1>  do echo $i\n1>  done | sortl\na\nb\n2#"),
     ]),
     ("an error in a loop returns to the prompt; return there is ignored", ["-p"], [
         ("expect", "1#  "),
@@ -301,7 +310,7 @@ SCENARIOS = [
     ("an unclosed construct at the prompt", ["-p"], [
         ("expect", "1#  "),
         ("keys", ["if true; then echo x; done", "Enter"]),
-        ("expect", "x\nvek: Syntaxfehler: 'vermisse fi'\n1#  "),
+        ("expect", "vek: Syntaxfehler: 'vermisse fi'\n1#  "),
         ("keys", ["echo alive", "Enter"]),
         ("expect", "alive\n2#  "),
     ]),
