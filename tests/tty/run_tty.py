@@ -83,8 +83,11 @@ def ended(pids, seconds):
 def run_scenario(name, args, steps, home, files=None):
     global SOCKET, LINGERED
     for fname, content in (files or {}).items():
-        with open(os.path.join(home, fname), "w") as f:
-            f.write(content)
+        if content is None:  # a directory in the file's place
+            os.mkdir(os.path.join(home, fname))
+            continue
+        with open(os.path.join(home, fname), "wb") as f:
+            f.write(content.encode("latin-1") if isinstance(content, str) else content)
     SOCKET = "vektest-%d-%s" % (os.getpid(), name)
     env = ["env", "-i", "HOME=" + home, "PATH=/usr/bin:/bin",
            "TMPDIR=" + home, "TERM=xterm", "LANG=C",
@@ -113,6 +116,22 @@ def run_scenario(name, args, steps, home, files=None):
                 for pid in vek_processes(pane):
                     os.kill(pid, getattr(signal, "SIG" + value))
                 continue
+            if kind == "file":
+                # (name, expected bytes at its start, expected size)
+                fname, start, size = value
+                deadline = time.time() + TIMEOUT
+                while True:
+                    try:
+                        with open(os.path.join(home, fname), "rb") as f:
+                            data = f.read()
+                    except OSError:
+                        data = b""
+                    if data.startswith(start) and len(data) == size:
+                        break
+                    if time.time() > deadline:
+                        return "file %s: %d bytes, starting %r" % (fname, len(data), data[:40])
+                    time.sleep(0.05)
+                continue
             if kind == "pause":
                 time.sleep(value)
                 continue
@@ -132,9 +151,13 @@ def run_scenario(name, args, steps, home, files=None):
                 continue
             deadline = time.time() + TIMEOUT
             while True:
-                text = screen(name)
+                if kind == "coloured":
+                    # The screen with the terminal's colour sequences.
+                    text = tmux("capture-pane", "-p", "-e", "-t", name, check=False).stdout
+                else:
+                    text = screen(name)
                 want = normalise(value)
-                ok = want in text if kind == "expect" else text == want
+                ok = want in text if kind in ("expect", "coloured") else text == want
                 if ok:
                     break
                 if time.time() > deadline:
@@ -185,6 +208,52 @@ SCENARIOS = [
         ("keys", ["exit", "Enter"]),
         ("expect", "line-mode\nsh$ fg"),
     ]),
+    # Reading the terminal: the terminal's own line mode (with its echo)
+    # serves read, line and catv.
+    ("read, line, catv and test -t at the terminal", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["read 'n?Name: '; echo got=$n", "Enter"]),
+        ("expect", "Name: "),
+        ("keys", ["Otto", "Enter"]),
+        ("expect", "Name: Otto\ngot=Otto\n"),
+        ("keys", ["test -t 0 && test -t 1 && echo b\"\"oth; test -t 1 >f || echo not\"\"-f", "Enter"]),
+        ("expect", "both\nnot-f\n"),
+        ("keys", ["line; echo st=$?", "Enter"]),
+        ("keys", ["a line", "Enter"]),
+        ("expect", "a line\na line\nst=0\n"),
+        # catv takes one line from a terminal.
+        ("keys", ["catv 0 =v; catv '/[' v '/]%j'", "Enter"]),
+        ("keys", ["l1", "Enter"]),
+        ("expect", "l1\n[l1\n]\n"),
+    ]),
+    ("exec from an edited line gives the program the terminal in line mode", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["exec /bin/sh -c 'stty -a | grep -q -- -icanon || echo line\"\"-mode'", "Enter"]),
+        ("expect", "line-mode"),
+    ]),
+    # Colours stay after \e[0m, which only ends bold and reverse.
+    ("colours on the terminal", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["print '%e[1;31mred%e[0m plain %e[42mgreen%e[0m'", "Enter"]),
+        ("coloured", "\x1b[91m\x1b[40mred\x1b[31m plain \x1b[42mgreen"),
+    ]),
+    # The history works on in memory when its file cannot be opened, and
+    # a file with earlier content only grows.
+    ("history without its file", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["echo one", "Enter"]),
+        ("expect", "one\n2#  "),
+        ("keys", ["Up", "Enter"]),
+        ("expect", "2#  echo one\none\n3#  "),
+    ], {"vek_hist.txt": None}),
+    ("history appended to a file with other content", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["echo one", "Enter"]),
+        ("expect", "one\n2#  "),
+        ("keys", ["exit", "Enter"]),
+        # Two records (the second is "exit") after the 6 bytes found.
+        ("file", ("vek_hist.txt", b"\xff\x00junkecho one\n", 6 + 2 * 240)),
+    ], {"vek_hist.txt": b"\xff\x00junk"}),
     ("a hangup during an edit ends vek", ["-p"], [
         ("expect", "1#  "),
         ("keys", ["echo half"]),
@@ -456,7 +525,7 @@ def main():
         name, args, steps = scenario[:3]
         files = scenario[3] if len(scenario) > 3 else None
         home = tempfile.mkdtemp(prefix="vek-tty-")
-        steps = [(k, v) if k in ("keys", "pause", "hangup") else (k, v.replace("[exited]", "")) for k, v in steps]
+        steps = [(k, v) if k in ("keys", "pause", "hangup", "signal", "file") else (k, v.replace("[exited]", "")) for k, v in steps]
         try:
             err = run_scenario("s%d" % i, args, steps, home, files)
         finally:
