@@ -86,6 +86,9 @@ def run_scenario(name, args, steps, home, files=None):
         if content is None:  # a directory in the file's place
             os.mkdir(os.path.join(home, fname))
             continue
+        if isinstance(content, tuple):  # ("link", target)
+            os.symlink(content[1], os.path.join(home, fname))
+            continue
         with open(os.path.join(home, fname), "wb") as f:
             f.write(content.encode("latin-1") if isinstance(content, str) else content)
     SOCKET = "vektest-%d-%s" % (os.getpid(), name)
@@ -131,6 +134,9 @@ def run_scenario(name, args, steps, home, files=None):
                     if time.time() > deadline:
                         return "file %s: %d bytes, starting %r" % (fname, len(data), data[:40])
                     time.sleep(0.05)
+                continue
+            if kind == "resize":
+                tmux("resize-window", "-t", name, "-x", str(value), check=False)
                 continue
             if kind == "pause":
                 time.sleep(value)
@@ -254,6 +260,28 @@ SCENARIOS = [
         # Two records (the second is "exit") after the 6 bytes found.
         ("file", ("vek_hist.txt", b"\xff\x00junkecho one\n", 6 + 2 * 240)),
     ], {"vek_hist.txt": b"\xff\x00junk"}),
+    # A full disk (the history file is the full device): the session's
+    # history works on.
+    ("history on a full disk", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["echo one", "Enter"]),
+        ("expect", "one\n2#  "),
+        ("keys", ["Up", "Enter"]),
+        ("expect", "2#  echo one\none\n3#  "),
+    ], {"vek_hist.txt": ("link", "/dev/full")}),
+    # The window made narrower in the middle of an edit: the line is
+    # still the one typed.
+    ("a window resized while a line is edited", ["-p"], [
+        ("expect", "1#  "),
+        ("keys", ["echo abc"]),
+        ("expect", "1#  echo abc"),
+        ("resize", 30),
+        ("pause", 0.3),
+        ("keys", ["def", "Enter"]),
+        ("expect", "abcdef\n"),
+        ("keys", ["echo 0123456789012345678901234567890123456789x", "Enter"]),
+        ("expect", "0123456789x\n"),
+    ]),
     ("a hangup during an edit ends vek", ["-p"], [
         ("expect", "1#  "),
         ("keys", ["echo half"]),
@@ -525,7 +553,7 @@ def main():
         name, args, steps = scenario[:3]
         files = scenario[3] if len(scenario) > 3 else None
         home = tempfile.mkdtemp(prefix="vek-tty-")
-        steps = [(k, v) if k in ("keys", "pause", "hangup", "signal", "file") else (k, v.replace("[exited]", "")) for k, v in steps]
+        steps = [(k, v) if k in ("keys", "pause", "hangup", "signal", "file", "resize") else (k, v.replace("[exited]", "")) for k, v in steps]
         try:
             err = run_scenario("s%d" % i, args, steps, home, files)
         finally:
