@@ -67,20 +67,6 @@ class Depth {
   int& counter_;
 };
 
-// A loop on a source that cannot seek keeps its text from `from` on.
-class LoopHold {
- public:
-  explicit LoopHold(std::int64_t from) : saved_(input.loop_hold) {
-    if (input.loop_hold < 0 || from < input.loop_hold) input.loop_hold = from;
-  }
-  ~LoopHold() { input.loop_hold = saved_; }
-  LoopHold(const LoopHold&) = delete;
-  LoopHold& operator=(const LoopHold&) = delete;
-
- private:
-  std::int64_t saved_;
-};
-
 void move_to(std::int64_t position) {
   if (input_position(position, false) < 0) fatal_error(VEK_ERR(kErrInternal), "input_position()");
 }
@@ -206,7 +192,7 @@ int compound_loop(bool until, const CommandRecord& area) {
   NestingGuard level;
   const OwnBits own(kSkipWhile);
   const std::int64_t top = input_position(0, true);
-  const LoopHold hold(top);
+  const HoldText hold(top);
   const Depth depth(input.loop_depth);
   Loop loop{area, own, kSkipWhile};
   for (;;) {
@@ -330,7 +316,7 @@ int header_for(char** words, int count, const CommandRecord& area) {
   const ForHeader h = read_for_header(words, count);
   expect_do(area);
   const std::int64_t top = input_position(0, true);
-  const LoopHold hold(top);
+  const HoldText hold(top);
   const Depth depth(input.loop_depth);
   Loop loop{area, own, kSkipFor};
   int next = 0;
@@ -410,7 +396,7 @@ int counting_loop(char** words, int count, const CommandRecord& area) {
   if (!read_counting_header(words, count, c) && checks_header()) fatal_error(VEK_ERR(kErrArguments), kRepeatUsage);
   expect_do(area);
   const std::int64_t top = input_position(0, true);
-  const LoopHold hold(top);
+  const HoldText hold(top);
   const Depth depth(input.loop_depth);
   Loop loop{area, own, kSkipFor};
   for (;;) {

@@ -67,21 +67,6 @@ void move_to(std::int64_t position) {
   if (input_position(position, false) < 0) fatal_error(VEK_ERR(kErrInternal), "input_position()");
 }
 
-// A source that cannot seek keeps its text from `from` on while a
-// compound command may read it again.
-class HoldText {
- public:
-  explicit HoldText(std::int64_t from) : saved_(input.loop_hold) {
-    if (input.loop_hold < 0 || from < input.loop_hold) input.loop_hold = from;
-  }
-  ~HoldText() { input.loop_hold = saved_; }
-  HoldText(const HoldText&) = delete;
-  HoldText& operator=(const HoldText&) = delete;
-
- private:
-  std::int64_t saved_;
-};
-
 // Sets a skip bit while it lives.
 class SkipBit {
  public:

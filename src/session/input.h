@@ -88,6 +88,21 @@ struct InputState {
 
 extern InputState input;
 
+// A source that cannot seek keeps its text from `from` on while it lives,
+// so that a loop or a construct read ahead can read it again.
+class HoldText {
+ public:
+  explicit HoldText(std::int64_t from) : saved_(input.loop_hold) {
+    if (input.loop_hold < 0 || from < input.loop_hold) input.loop_hold = from;
+  }
+  ~HoldText() { input.loop_hold = saved_; }
+  HoldText(const HoldText&) = delete;
+  HoldText& operator=(const HoldText&) = delete;
+
+ private:
+  std::int64_t saved_;
+};
+
 // The variable scope of the running source: its local store, its caller's
 // store, `global`, and the names that qualify static variables.
 inline VarScope variable_scope() {
