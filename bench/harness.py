@@ -224,15 +224,15 @@ class Line:
 def shell_lines(args, vek, shells, cache):
     q = args.quick
     sizes = {   # rounds: (--quick, default)
-        "loop_arith": (20000, 100000),
-        "func_calls": (1000, 5000),
-        "param_expand": (10000, 50000),
-        "case_dispatch": (20000, 100000),
-        "test_brackets": (10000, 50000),
-        "glob": (4, 20),
-        "cmdsubst": (200, 1000),
-        "pipe_builtin": (200, 1000),
-        "pipe_filter": (200, 1000),
+        "loop_arith": (100000, 500000),
+        "func_calls": (5000, 25000),
+        "param_expand": (40000, 200000),
+        "case_dispatch": (100000, 500000),
+        "test_brackets": (40000, 200000),
+        "glob": (20, 100),
+        "cmdsubst": (500, 2500),
+        "pipe_builtin": (500, 2500),
+        "pipe_filter": (300, 1500),
     }
     sizes = {k: v[0 if q else 1] for k, v in sizes.items()}
     legend = {
@@ -265,7 +265,7 @@ def shell_lines(args, vek, shells, cache):
             impls.append((label, argv + [os.path.join(SCRIPTS, name + ".sh"), arg]))
         lines.append(Line(name, "shell", what, impls,
                           cwd=globdir if name == "glob" else None))
-    n = 50 if q else 200
+    n = 200 if q else 1000
     impls = [("vek", [vek, "-c", ":"])] + [(l, a + ["-c", ":"]) for l, a in shells]
     lines.append(Line("startup", "shell", "-c : started %d times" % n, impls,
                       repeat=n))
@@ -380,7 +380,7 @@ def main():
         make_data(data, args.size)
     with open(data, "rb") as f:
         args.nlines = sum(b.count(b"\n") for b in iter(lambda: f.read(1 << 20), b""))
-    nread = args.nread = 3000 if args.quick else 20000
+    nread = args.nread = 10000 if args.quick else 50000
     lines_file = os.path.join(cache, "lines-%d.txt" % nread)
     if not os.path.exists(lines_file):
         make_lines(lines_file, nread)

@@ -4,3 +4,4 @@ while [ $i -lt $n ]; do
   echo "item $i" | tr '[a-z]' '[A-Z]'
   i=$((i + 1))
 done
+echo $i
