@@ -457,6 +457,22 @@ int bi_tr(int argc, char** argv) {
     }
     return 0;
   }
+  if (!squeeze) {
+    // Deleting only: the bytes kept are not in string1, so the map leaves
+    // them as they are; each block is closed up in place.
+    for (;;) {
+      const long n = read_quiet(0, buf, static_cast<long>(kFilterBlock));
+      if (n <= 0) break;
+      long kept = 0;
+      for (long i = 0; i < n; ++i) {
+        const char b = buf[i];
+        buf[kept] = b;
+        kept += drop[static_cast<unsigned char>(b)] ? 0 : 1;
+      }
+      if (kept > 0) sys_write(1, buf, kept);
+    }
+    return 0;
+  }
   BlockOut<kTrOut> out(1);
   int last = -1;
   for (;;) {
