@@ -300,6 +300,11 @@ def tool_lines(args, vek, data, have):
     add("tail", "the lines from the middle on (line -N- / tail -n +N)",
         "line -%d- %s" % (args.nlines // 2, data),
         ["tail", "-n", "+%d" % (args.nlines // 2), data])
+    pipe = Line("pipe_big", "tool", "cat | wc -l on the file: a pipeline of two filters",
+                [("vek", v("cat %s | wc -l" % data))], norm="words")
+    if have.get("cat") and have.get("wc") and which("dash"):
+        pipe.impls.append(("gnu", ["dash", "-c", "cat %s | wc -l" % data]))
+    L.append(pipe)
     add("grep_fixed", "grep zebra (a word, 1 line in 500)", "grep zebra %s" % data,
         ["grep", "zebra", data])
     add("grep_regex", "grep 'ka[a-z]*zo[a-z]*du' (a regular expression)",
@@ -356,8 +361,15 @@ def main():
     os.makedirs(scratch, exist_ok=True)
     home = os.path.join(scratch, "home")
     os.makedirs(home, exist_ok=True)
+    # vek's internal files go to an empty directory of the cache's file
+    # system (not to a memory file system: that would flatter the pipelines
+    # and the start-up, which create and write them). Outputs of the tools
+    # go to `scratch`, in memory where the machine has /dev/shm.
+    tmpdir = os.path.join(cache, "tmp")
+    shutil.rmtree(tmpdir, ignore_errors=True)
+    os.makedirs(tmpdir)
     env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": home,
-           "LC_ALL": "C", "TMPDIR": scratch}
+           "LC_ALL": "C", "TMPDIR": tmpdir}
 
     shells = []
     skipped = []
@@ -463,6 +475,7 @@ def main():
         print_row(row, line.impls)
 
     shutil.rmtree(scratch, ignore_errors=True)
+    shutil.rmtree(tmpdir, ignore_errors=True)
     table = render(results, args)
     print()
     print(table)
