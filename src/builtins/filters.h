@@ -40,6 +40,9 @@ class WcCounter {
  public:
   explicit WcCounter(const std::array<unsigned char, 256>& separators) : sep_(separators) {}
   void feed(const char* p, std::size_t n);
+  // Counts only lines and bytes (for wc without words and maxima): the
+  // other counts stay 0.  Not to be mixed with feed on one input.
+  void feed_lines(const char* p, std::size_t n);
   // The counts after the last piece.
   WcCounts finish();
 

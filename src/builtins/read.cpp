@@ -1,10 +1,12 @@
 // Reading lines into variables and positioning descriptors: read, readl,
 // line and seek.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
 
 #include "builtins/builtins.h"
+#include "builtins/filterio.h"
 #include "builtins/readcopy.h"
 #include "io/fdio.h"
 #include "session/input.h"
@@ -273,27 +275,71 @@ template <typename NextLine>
 bool select_lines(NextLine next_line, std::int32_t from, std::int32_t to, bool inside) {
   bool wrote = false;
   std::int32_t number = 0;
+  BlockOut<kLinePiece> out(1);
   for (;;) {
     const int n = next_line();
-    check_signal();
+    if (plat::pending_signal() != 0) {
+      out.flush();
+      check_signal();
+    }
     if (n <= 0) break;
     ++number;
     const bool in_range = number >= from && number <= to;
     if (in_range == inside) {
-      sys_write(1, line_piece.data(), n);
+      out.put(line_piece.data(), static_cast<std::size_t>(n));
       wrote = true;
     }
     if (inside && number >= to) break;
   }
+  out.flush();
   return wrote;
 }
 
-// A file of its own goes through the shared line reader.
+// A file of its own is read in large blocks; the selected stretches of
+// each block are written as they stand, without copying line by line.
 bool copy_file_lines(int fd, std::int32_t from, std::int32_t to, bool inside) {
-  read_line_buffered(-1, nullptr, 0);
-  const bool wrote =
-      select_lines([fd] { return read_line_buffered(fd, line_piece.data(), kLinePiece); }, from, to, inside);
-  read_line_buffered(-1, nullptr, 0);
+  char* block = filter_block();
+  bool wrote = false;
+  std::int32_t number = 0;  // pieces completed
+  long piece = 0;           // bytes of the current piece so far
+  for (;;) {
+    const long n = read_quiet(fd, block, static_cast<long>(kFilterBlock));
+    if (n <= 0) break;
+    long p = 0;
+    long run = -1;  // start of the stretch to write
+    bool done = false;
+    while (p < n) {
+      const std::int32_t current = number == INT32_MAX ? number : number + 1;
+      const bool selected = (current >= from && current <= to) == inside;
+      const long limit = std::min(n, p + (kLinePiece - piece));
+      const void* lf = std::memchr(block + p, '\n', static_cast<std::size_t>(limit - p));
+      const long end = lf != nullptr ? static_cast<const char*>(lf) - block + 1 : limit;
+      if (selected) {
+        if (run < 0) run = p;
+      } else if (run >= 0) {
+        sys_write(1, block + run, p - run);
+        run = -1;
+      }
+      piece += end - p;
+      p = end;
+      if (lf != nullptr || piece == kLinePiece) {
+        number = current;
+        piece = 0;
+        wrote = wrote || selected;
+        if (inside && number >= to) {
+          done = true;
+          break;
+        }
+      }
+    }
+    if (run >= 0) sys_write(1, block + run, p - run);
+    if (done) return wrote;
+  }
+  // A last line without a line feed.
+  if (piece > 0) {
+    const std::int32_t current = number == INT32_MAX ? number : number + 1;
+    wrote = wrote || (current >= from && current <= to) == inside;
+  }
   return wrote;
 }
 

@@ -41,15 +41,6 @@ bool has_backslash(const char* w) {
   return false;
 }
 
-// Moves the function file's read descriptor back on every way out.
-struct FunctionFilePosition {
-  std::int64_t saved;
-  FunctionFilePosition() : saved(plat::lseek(func_read_fd, 0, plat::kSeekCur)) {}
-  ~FunctionFilePosition() {
-    if (saved >= 0) plat::lseek(func_read_fd, saved, plat::kSeekSet);
-  }
-};
-
 // Runs an executor builtin: the file-operand check, the $? reset and the
 // numeric operand come first.  Returns the index or a control code.
 int run_executor_builtin(const CommandEntry& e, int argc, char** words, int end, int pos) {
@@ -109,10 +100,10 @@ void trace_assignment(const char* name, int count, char** words) {
 
 int run_body(const char* name, int slot, unsigned mode, int start, int pos) {
   copy_truncated(prepared.function_name, name);
-  FunctionFilePosition keep;
+  // The body is read from its offset (see fill_input): the descriptor is
+  // neither moved nor asked.
   prepared.body_offset = function_offset[static_cast<std::size_t>(slot)];
   prepared.body_length = function_length[static_cast<std::size_t>(slot)];
-  sys_lseek(func_read_fd, prepared.body_offset, plat::kSeekSet);
   return run_source(nullptr, start, pos, mode);
 }
 

@@ -26,20 +26,6 @@ namespace {
 // the buffer, so that the end of a one-line body can still be changed.
 constexpr std::size_t kChunk = 4094;
 
-// Moves the function file's read descriptor back on every way out.
-class ReadPosition {
- public:
-  ReadPosition() : saved_(plat::lseek(func_read_fd, 0, plat::kSeekCur)) {}
-  ~ReadPosition() {
-    if (saved_ >= 0) plat::lseek(func_read_fd, saved_, plat::kSeekSet);
-  }
-  ReadPosition(const ReadPosition&) = delete;
-  ReadPosition& operator=(const ReadPosition&) = delete;
-
- private:
-  std::int64_t saved_;
-};
-
 bool is_line_end(int c) { return c == '\n' || c == '\r'; }
 
 }  // namespace
@@ -51,8 +37,7 @@ BodyWriter::BodyWriter(bool enabled) : enabled_(enabled), offset_(function_file_
 void BodyWriter::flush(std::size_t n) {
   if (enabled_ && n > 0) {
     forget_body_positions();
-    sys_lseek(func_write_fd, offset_ + written_, plat::kSeekSet);
-    sys_write(func_write_fd | kRawWrite, chunk_.data(), static_cast<long>(n));
+    function_file_write(chunk_.data(), static_cast<long>(n), offset_ + written_);
   }
   written_ += static_cast<std::int64_t>(n);
   std::memmove(chunk_.data(), chunk_.data() + n, used_ - n);
@@ -87,8 +72,7 @@ void BodyWriter::replace_last(char c) {
     chunk_[used_ - 1] = c;
   } else if (enabled_) {
     forget_body_positions();
-    sys_lseek(func_write_fd, offset_ + written_ - 1, plat::kSeekSet);
-    sys_write(func_write_fd | kRawWrite, &c, 1);
+    function_file_write(&c, 1, offset_ + written_ - 1);
   }
 }
 
@@ -211,10 +195,8 @@ void define_trap(int n, const char* text) {
 int run_function_text(const char* name, std::int64_t offset, std::int64_t length, unsigned mode, int start,
                       int pos) {
   copy_truncated(prepared.function_name, name);
-  const ReadPosition keep;
   prepared.body_offset = offset;
   prepared.body_length = length > INT_MAX ? INT_MAX : static_cast<int>(length);
-  sys_lseek(func_read_fd, offset, plat::kSeekSet);
   return run_source(nullptr, start, pos, mode);
 }
 
@@ -245,8 +227,7 @@ void run_eval(int count, char** words, int start, int pos) {
 }
 
 void print_function_text(int slot, const char* prefix) {
-  const ReadPosition keep;
-  sys_lseek(func_read_fd, function_offset[static_cast<std::size_t>(slot)], plat::kSeekSet);
+  std::int64_t at = function_offset[static_cast<std::size_t>(slot)];
   std::array<char, 512> out;
   std::size_t n = 0;
   auto emit = [&](const char* s, std::size_t len) {
@@ -265,8 +246,10 @@ void print_function_text(int slot, const char* prefix) {
   std::array<char, 56> block;
   bool done = false;
   while (!done) {
-    long got = sys_read(func_read_fd, block.data(), static_cast<long>(block.size()));
-    if (got <= 0) break;
+    long got = function_file_read(block.data(), static_cast<long>(block.size()), at);
+    if (got < 0) fatal_error(VEK_ERR(kErrSystem), "read()");
+    if (got == 0) break;
+    at += got;
     for (long i = 0; i < got; ++i) {
       const char b = block[static_cast<std::size_t>(i)];
       if (static_cast<unsigned char>(b) == kEof) {

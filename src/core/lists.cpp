@@ -5,6 +5,7 @@
 #include <array>
 #include <climits>
 #include <cstdint>
+#include <optional>
 
 #include "core/classes.h"
 #include "core/commands.h"
@@ -187,7 +188,11 @@ int run_source(const char* name, int start, int pos, unsigned mode) {
   const bool console = name == nullptr && (mode & kModeConsole);
   begin_source(name, mode, buffer.data(), &hold, locals, saved);
   const unsigned entry_skip = skip_flags;
-  const InputState fresh = input;
+  // Only an interactive source starts again after an error: only it
+  // keeps a copy of its fresh state (the record is large, and this runs
+  // for every function call).
+  std::optional<InputState> fresh;
+  if (console) fresh = input;
   CommandRecord cmd{start, pos, 0};
   int r = kEndOfInput;
   for (;;) {
@@ -214,9 +219,9 @@ int run_source(const char* name, int start, int pos, unsigned mode) {
     } catch (const TopLevelAbort&) {
       // An interactive source starts again with a fresh buffer.
       if (!console) throw;
-      if ((input.mode & kModeFile) && input.fd >= 0 && input.fd != fresh.fd) plat::close(input.fd);
+      if ((input.mode & kModeFile) && input.fd >= 0 && input.fd != fresh->fd) plat::close(input.fd);
       locals.fill(VarRecord{});
-      input = fresh;
+      input = *fresh;
       input.rp = input.end = input.buf;
       input.text_serial = ++text_serials;  // positions count from the start again
       skip_flags = 0;

@@ -1,5 +1,8 @@
 #include "proc/tempfiles.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "io/fdio.h"
 #include "platform/platform.h"
 #include "support/errors.h"
@@ -18,6 +21,11 @@ int pipe_b_fd = -1;
 int pipe_b_read_fd = -1;
 
 namespace {
+
+// The function file's first bytes and its size as far as it was written
+// through function_file_write (only ever grows while the file is open).
+std::array<unsigned char, kFunctionMirror> function_mirror{};
+std::int64_t function_file_size = 0;
 
 // Internal files never take one of the user's descriptors 0..9.
 int keep_high(int fd) {
@@ -85,7 +93,31 @@ int create_temp_file(std::array<char, 260>& result, const char* dir, const char*
   return fd;
 }
 
+void function_file_write(const void* data, long n, std::int64_t offset) {
+  if (n <= 0) return;
+  sys_lseek(func_write_fd, offset, plat::kSeekSet);
+  sys_write(func_write_fd | kRawWrite, data, n);
+  if (offset < kFunctionMirror) {
+    const long in_mirror = std::min<std::int64_t>(n, kFunctionMirror - offset);
+    std::memcpy(function_mirror.data() + offset, data, static_cast<std::size_t>(in_mirror));
+  }
+  function_file_size = std::max(function_file_size, offset + n);
+}
+
+long function_file_read(void* data, long n, std::int64_t offset) {
+  if (n <= 0 || offset < 0) return plat::read_at(func_read_fd, data, static_cast<std::size_t>(n), offset);
+  const std::int64_t mirrored = std::min<std::int64_t>(function_file_size, kFunctionMirror);
+  long got = -1;
+  if (offset + n <= mirrored) got = n;
+  else if (function_file_size <= kFunctionMirror) got = static_cast<long>(std::max<std::int64_t>(0, mirrored - offset));
+  if (got < 0) return plat::read_at(func_read_fd, data, static_cast<std::size_t>(n), offset);
+  if (got > 0) std::memcpy(data, function_mirror.data() + offset, static_cast<std::size_t>(got));
+  return got;
+}
+
 void open_temp_files() {
+  function_mirror.fill(0);
+  function_file_size = 0;
   // Each name is recorded before the next file is made, so that a failure
   // half-way still deletes what exists.
   int* const fds[4] = {&subst_fd, &func_write_fd, &pipe_a_fd, &pipe_b_fd};

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 
 namespace vek {
 
@@ -27,6 +28,16 @@ extern int pipe_b_read_fd; // the same file read-only: the stages read it throug
 // 10 or above, which is returned.
 int create_temp_file(std::array<char, 260>& result, const char* dir, const char* prefix, int first,
                      bool internal = false);
+
+// The function file is written and read only through these two.  Its
+// first kFunctionMirror bytes are also kept in memory, so that calling a
+// function, running a trap or an eval text there reads no file.
+inline constexpr long kFunctionMirror = 16384;
+// Writes n bytes at offset (error 16 when the write fails).
+void function_file_write(const void* data, long n, std::int64_t offset);
+// Reads up to n bytes from offset, as a read there would: fewer at the end
+// of the file; -1 when the read fails.
+long function_file_read(void* data, long n, std::int64_t offset);
 
 // Creates and opens the four internal files.
 void open_temp_files();

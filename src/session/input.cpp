@@ -10,6 +10,7 @@
 #include "io/editor.h"
 #include "io/fdio.h"
 #include "proc/search.h"
+#include "proc/tempfiles.h"
 #include "session/diag.h"
 #include "support/strings.h"
 #include "vars/varstore.h"
@@ -150,6 +151,11 @@ int fill_input() {
     if ((input.mode & kModeConsole) && opt('E') && plat::console_terminal()) {
       line_editor_history_dir(home_directory.data());
       n = edit_line(reinterpret_cast<char*>(data), kInputBufferSize);
+    } else if (input.mode & kModeBody) {
+      // Every body shares the function file's descriptor: a body reads at
+      // the position it counted, so nobody has to keep the descriptor's
+      // position for anybody else.
+      n = function_file_read(data, want, input.fill_position);
     } else {
       n = plat::read(input.fd, data, static_cast<std::size_t>(want));
     }
@@ -158,7 +164,7 @@ int fill_input() {
   if (n < 0) fatal_error(VEK_ERR(kErrSystem), "fill():read()");
   if (n > 0 && !(input.mode & kModeBody)) n = stop_at_stray_ff(data, n);
   // Positions are counted, not asked: a body in the function file shares
-  // its descriptor with every other body, which may have moved it.
+  // its descriptor with every other body.
   if (input.string_text == nullptr && can_seek) {
     input.fill_position += n;
     input.position_unknown = false;
@@ -190,7 +196,8 @@ std::int64_t input_position(std::int64_t pos, bool relative) {
   std::int64_t total;
   bool can_seek = seekable();
   if (can_seek && input.string_text == nullptr) {
-    if (input.position_unknown) {
+    // A body's position is always counted (see fill_input).
+    if (input.position_unknown && !(input.mode & kModeBody)) {
       std::int64_t p = plat::lseek(input.fd, 0, plat::kSeekCur);
       if (p >= 0) {
         input.fill_position = p;
@@ -208,7 +215,8 @@ std::int64_t input_position(std::int64_t pos, bool relative) {
   if (pos == current) return pos;
   if (current - pos > input.rp - input.buf || pos >= total || pos < 0) {
     if (!can_seek || pos < 0) return -1;
-    if (input.string_text == nullptr && plat::lseek(input.fd, pos, plat::kSeekSet) < 0)
+    if (input.string_text == nullptr && !(input.mode & kModeBody) &&
+        plat::lseek(input.fd, pos, plat::kSeekSet) < 0)
       fatal_error(VEK_ERR(kErrSystem), "lseek()");
     input.fill_position = pos;
     bool was_quiet = quiet_refill;

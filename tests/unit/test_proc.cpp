@@ -87,8 +87,7 @@ class Proc : public ::testing::Test {
     int slot = 0;
     while (function_length[static_cast<std::size_t>(slot)] != 0) ++slot;
     std::string text = body + "\r\n\xff";
-    plat::lseek(func_write_fd, function_file_end, plat::kSeekSet);
-    sys_write(func_write_fd | kRawWrite, text.data(), static_cast<long>(text.size()));
+    function_file_write(text.data(), static_cast<long>(text.size()), function_file_end);
     function_offset[static_cast<std::size_t>(slot)] = function_file_end;
     function_length[static_cast<std::size_t>(slot)] = static_cast<int>(text.size());
     function_file_end += static_cast<std::int64_t>(text.size());
