@@ -91,6 +91,9 @@ void Scanner::finish_redirection() {
   if (!skipping()) apply_redirection(text, true);
   ws_.pos = redir_start_;
   redir_start_ = -1;
+  // Quotes around the target belong to the redirection: they make no
+  // (empty) word of their own.
+  quoted_ = false;
 }
 
 void Scanner::read_heredoc(bool strip_tabs) {
