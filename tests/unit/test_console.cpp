@@ -185,6 +185,10 @@ TEST_F(Console, KeyMacrosAndBeepTone) {
   EXPECT_EQ(macro_text(260, text), 0);
   put("\x1b[\"F13\";\"x\";\"qqqqqqqqqqqqqqqqqF1\";\"x\"p");  // malformed: ignored
   EXPECT_EQ(macro_text(256, text), 0);
+  // The pool of 4096 bytes takes eight texts of 500; a ninth is ignored.
+  for (int k = 0; k < 9; ++k) put("\x1b[" + std::to_string(257 + k) + ";\"" + std::string(500, 'm') + "\"p");
+  EXPECT_EQ(macro_text(257 + 7, text), 500);
+  EXPECT_EQ(macro_text(257 + 8, text), 0);
   put("\x1b[=440;200B");
   EXPECT_EQ(beep_frequency, 440u);
   put("\x1b[=20;5B");  // 1 to 36 is ignored
