@@ -129,7 +129,7 @@ std::array<char, kBlock> rebuild_buf;
 
 enum class Kind { kDescriptor, kVariable, kLiteral };
 
-// One transfer specification, read and positioned when its turn comes.
+// One transfer operand, read and positioned when its turn comes.
 struct Spec {
   Kind kind = Kind::kDescriptor;
   int fd = -1;
@@ -160,7 +160,7 @@ void catv_error(const char* text, int len = -1) {
   shell_error(VEK_ERR(kErrArguments), msg.data());
 }
 
-// Splits and checks a transfer specification; false after the report.
+// Splits and checks a transfer operand; false after the report.
 bool parse_spec(const char* text, Spec& spec) {
   const int len = static_cast<int>(std::strlen(text));
   std::array<int, 3> commas{};
@@ -225,7 +225,7 @@ bool parse_spec(const char* text, Spec& spec) {
   return true;
 }
 
-// Positions a parsed specification; false after the report.
+// Positions a parsed operand; false after the report.
 bool position_spec(Spec& spec, bool target) {
   if (spec.kind == Kind::kDescriptor) {
     spec.tty = is_console(spec.fd);
@@ -444,7 +444,7 @@ int bi_catv(int argc, char** argv) {
     target_text = argv[i] + 1;
     nsrc = argc - 2;
   }
-  // Every specification is checked before a byte moves.
+  // Every operand is checked before a byte moves.
   {
     Spec probe;
     if (!parse_spec(target_text, probe)) return 1;

@@ -1,6 +1,6 @@
 // The working parts of the byte filters that can be tried on their own:
 // the visible form of a byte (cat -v), the counts of wc, the strings of
-// tr, the lists of cut and the specifications of base.  The builtins
+// tr, the lists of cut and the format words of base.  The builtins
 // themselves are declared in builtins.h.
 #pragma once
 

@@ -129,7 +129,7 @@ class ByteSet {
 
 // The bytes a match of the compiled program can begin with (the first
 // byte it consumes), for a program that cannot match the empty text and
-// does not begin with a back-reference; false (set unspecified) for any
+// does not begin with a back-reference; false (the set left undefined) for any
 // other.  A match can then start only at a position holding one of them.
 bool regex_first_bytes(const unsigned char* program, ByteSet& set);
 

@@ -28,7 +28,7 @@ std::uint64_t memory_cap = 0;
 [[noreturn]] void bad_word(const char* word) { fatal_error(VEK_ERR(kErrArguments), word); }
 
 // -fSPEC: numbers with n and r, separated by commas; any other character
-// ends the specification.  A fifth key is refused rather than dropped.
+// ends the key list.  A fifth key is refused rather than dropped.
 void parse_keys(const char* p, const char* word, Options& opt) {
   Options keys;
   for (;;) {

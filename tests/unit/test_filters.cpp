@@ -1,5 +1,5 @@
 // The byte filters: the visible form of cat, the counts of wc, tr strings,
-// cut lists, base specifications, text-mode reading and the crc register;
+// cut lists, base format words, text-mode reading and the crc register;
 // and a few runs of the builtins themselves on files and standard input.
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -99,7 +99,7 @@ TEST_F(Sortl, Options) {
   EXPECT_TRUE(o.delimiter[':'] && o.delimiter[';'] && !o.delimiter[' ']);
   o = options({"sortl", "-f"});  // ignored
   EXPECT_EQ(o.key_count, 4);
-  o = options({"sortl", "-f2x,3"});  // x ends the specification
+  o = options({"sortl", "-f2x,3"});  // x ends the key list
   ASSERT_EQ(o.key_count, 1);
   EXPECT_EQ(o.keys[0].field, 2);
   o = options({"sortl", "-f1,2,3,4"});
