@@ -422,7 +422,7 @@ int bi_catv(int argc, char** argv) {
     const char q = argv[1][1];
     if (q == 0) {
       std::array<char, 24> text{};
-      format_position(text.data(), catv_total);
+      format_i64(text.data(), catv_total);
       format_out(1, "%s\r\n", text.data());
       return 0;
     }

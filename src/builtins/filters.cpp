@@ -154,13 +154,9 @@ void cat_visible_copy(FilterInput& in, const VisibleTable& vis) {
 // Right-aligns a count in 11 columns (wider numbers take what they need).
 void put_count(BlockOut<256>& out, std::uint64_t v) {
   char digits[24];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v != 0);
+  const int n = format_u64(digits, v);
   for (int k = n; k < 11; ++k) out.put(' ');
-  while (n > 0) out.put(digits[--n]);
+  for (int k = 0; k < n; ++k) out.put(digits[k]);
 }
 
 bool same_bytes(const char* a, std::size_t na, const char* b, std::size_t nb) {

@@ -95,19 +95,6 @@ class Line {
   std::size_t len_ = 0;
 };
 
-int format_u64(char* buf, std::uint64_t v) {
-  char digits[24];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v != 0);
-  int len = 0;
-  while (n > 0) buf[len++] = digits[--n];
-  buf[len] = 0;
-  return len;
-}
-
 int format_bits(char* buf, unsigned value, int width, unsigned base) {
   for (int i = width - 1; i >= 0; --i) {
     buf[i] = static_cast<char>('0' + value % base);

@@ -19,15 +19,8 @@ namespace {
 // 32 bits of the formatter).
 void put_number_line(std::int64_t v) {
   std::array<char, 24> digits{};
-  std::size_t n = digits.size() - 1;
-  const bool negative = v < 0;
-  auto u = negative ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
-  do {
-    digits[--n] = static_cast<char>('0' + u % 10);
-    u /= 10;
-  } while (u != 0);
-  if (negative) digits[--n] = '-';
-  format_out(1, "%s\r\n", digits.data() + n);
+  format_i64(digits.data(), v);
+  format_out(1, "%s\r\n", digits.data());
 }
 
 void put_octal_line(unsigned v, int min_digits) {

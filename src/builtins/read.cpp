@@ -120,27 +120,12 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 // Writes a 64-bit number and CR LF to descriptor 1.
 void put_position(std::int64_t v) {
   std::array<char, 24> text{};
-  format_position(text.data(), v);
+  format_i64(text.data(), v);
   format_out(1, "%s\r\n", text.data());
 }
 
 }  // namespace
 
-int format_position(char* out, std::int64_t v) {
-  std::array<char, 24> digits{};
-  std::size_t n = digits.size();
-  const bool negative = v < 0;
-  auto u = negative ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
-  do {
-    digits[--n] = static_cast<char>('0' + u % 10);
-    u /= 10;
-  } while (u != 0);
-  if (negative) digits[--n] = '-';
-  const int len = static_cast<int>(digits.size() - n);
-  std::memcpy(out, digits.data() + n, static_cast<std::size_t>(len));
-  out[len] = 0;
-  return len;
-}
 
 // read [-uD] [name[?prompt]] [name ...]
 int bi_read(int argc, char** argv) {
@@ -454,7 +439,7 @@ int bi_seek(int argc, char** argv) {
   if (target < 0) return 1;
   if (argc > 3) {
     std::array<char, 24> text{};
-    format_position(text.data(), target);
+    format_i64(text.data(), target);
     if (!name_check(argv[3])) {
       shell_error(VEK_ERR(kErrBadName), argv[3]);
       return 1;

@@ -6,9 +6,6 @@
 
 namespace vek {
 
-// Writes v in decimal with a NUL (at most 21 bytes); returns the length.
-int format_position(char* out, std::int64_t v);
-
 // One part of a catv transfer operand, split at its commas.
 struct CatvPart {
   bool plus = false;

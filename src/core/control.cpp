@@ -220,9 +220,9 @@ int compound_loop(bool until, const CommandRecord& area) {
 
 // ---------------------------------------------------------------- for
 
-// The next command after a for or counting-loop header must be `do`
-// (blank and comment lines may come first).  It is read without running.
-void expect_do(const CommandRecord& area) {
+// Skips blanks, line ends and comment lines (before `do`, before a
+// pattern list).
+void skip_blank_lines() {
   for (;;) {
     int c = next_char();
     if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == 0x1A) continue;
@@ -234,8 +234,14 @@ void expect_do(const CommandRecord& area) {
       continue;
     }
     push_back();
-    break;
+    return;
   }
+}
+
+// The next command after a for or counting-loop header must be `do`
+// (blank and comment lines may come first).  It is read without running.
+void expect_do(const CommandRecord& area) {
+  skip_blank_lines();
   const unsigned saved = skip_flags;
   skip_flags |= kSkipFor;
   const int r = run_list(area);
@@ -441,27 +447,10 @@ bool ends_esac(int c) {
          c == ')' || c == '`' || c == kEof;
 }
 
-// Skips blanks, line ends and comment lines before a pattern list.
-void skip_to_pattern() {
-  for (;;) {
-    int c = next_char();
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == 0x1A) continue;
-    if (c == '#') {
-      do {
-        c = next_char();
-      } while (c != '\n' && c != kEof);
-      if (c == kEof) push_back();
-      continue;
-    }
-    push_back();
-    return;
-  }
-}
-
 // Reads a pattern list up to its ')', without any expansion.  Returns
 // false at the word esac, which ends the case.
 bool read_pattern_list(PatternList& list) {
-  skip_to_pattern();
+  skip_blank_lines();
   list.n = 0;
   bool escaped = false;
   const int esc = escape_char;

@@ -283,6 +283,25 @@ int parse_small_decimal(int* count, const char* s) {
   return value;
 }
 
+int format_u64(char* buf, std::uint64_t value) {
+  char digits[20];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  int len = 0;
+  while (n > 0) buf[len++] = digits[--n];
+  buf[len] = 0;
+  return len;
+}
+
+int format_i64(char* buf, std::int64_t value) {
+  if (value >= 0) return format_u64(buf, static_cast<std::uint64_t>(value));
+  buf[0] = '-';
+  return 1 + format_u64(buf + 1, 0 - static_cast<std::uint64_t>(value));
+}
+
 int format_unsigned(char* buf, std::uint32_t value) {
   int n = 0;
   for (std::size_t place = 0; place < kPowersOfTen.size(); ++place) {

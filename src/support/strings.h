@@ -33,6 +33,10 @@ int is_decimal_word(const char* s);
 int parse_small_decimal(int* count, const char* s);
 int format_unsigned(char* buf, std::uint32_t value);
 int format_signed(char* buf, std::int32_t value);
+// 64-bit values in decimal (file sizes, positions, counts), NUL-ended;
+// buf takes at least 21 bytes.  Return the length.
+int format_u64(char* buf, std::uint64_t value);
+int format_i64(char* buf, std::int64_t value);
 
 // Integer words: "digits" or "base#digits" (base 2..36 or 256).  `base`
 // may be null; when it points at a value above 0 that base is used, and a

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "capture.h"
+#include "define_function.h"
 #include "core/classes.h"
 #include "core/exec.h"
 #include "core/lists.h"
@@ -39,18 +40,7 @@ class Sources : public ::testing::Test {
     for (std::size_t i = 0; i < sizeof dir; ++i) temp_directory[i] = dir[i];
   }
 
-  // Stores a function body the way definitions do: text, CR LF, 0xFF.
-  void define(const char* name, const std::string& body) {
-    int slot = 0;
-    while (function_length[static_cast<std::size_t>(slot)] != 0) ++slot;
-    std::string text = body + "\r\n\xff";
-    function_file_write(text.data(), static_cast<long>(text.size()), function_file_end);
-    function_offset[static_cast<std::size_t>(slot)] = function_file_end;
-    function_length[static_cast<std::size_t>(slot)] = static_cast<int>(text.size());
-    function_file_end += static_cast<std::int64_t>(text.size());
-    std::int32_t v = slot;
-    ASSERT_NE(store_set(variable_scope(), global_store, name, VarValue::bytes(&v, 4), kFunc), nullptr);
-  }
+  static void define(const char* name, const std::string& body) { testing_support::define_function(name, body); }
 
   static void run(const char* text) {
     prepared.text = text;

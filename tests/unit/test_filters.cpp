@@ -25,37 +25,10 @@ namespace vek {
 namespace {
 
 using testing_support::Capture;
+using testing_support::TempFile;
 using namespace filters;
 
 using Handler = int (*)(int, char**);
-
-// A file in the temporary directory with the given bytes, removed again.
-class TempFile {
- public:
-  explicit TempFile(const std::string& bytes) {
-    char name[] = "/tmp/vek-filters-XXXXXX";
-    const int fd = mkstemp(name);
-    path_ = name;
-    if (!bytes.empty()) {
-      EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-    close(fd);
-  }
-  ~TempFile() { std::remove(path_.c_str()); }
-  const std::string& path() const { return path_; }
-  std::string read() const {
-    std::string s;
-    if (FILE* f = std::fopen(path_.c_str(), "rb")) {
-      char buf[4096];
-      for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
-      std::fclose(f);
-    }
-    return s;
-  }
-
- private:
-  std::string path_;
-};
 
 // Puts a file with the given bytes on descriptor 0 while it lives.
 class StdinFrom {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "define_function.h"
 #include "core/exec.h"
 #include "core/lists.h"
 #include "core/shell.h"
@@ -82,18 +83,7 @@ class Proc : public ::testing::Test {
     run_source(nullptr, 0, 0, kModeString);
   }
 
-  // Stores a function body the way definitions do: text, CR LF, 0xFF.
-  static void define(const char* name, const std::string& body) {
-    int slot = 0;
-    while (function_length[static_cast<std::size_t>(slot)] != 0) ++slot;
-    std::string text = body + "\r\n\xff";
-    function_file_write(text.data(), static_cast<long>(text.size()), function_file_end);
-    function_offset[static_cast<std::size_t>(slot)] = function_file_end;
-    function_length[static_cast<std::size_t>(slot)] = static_cast<int>(text.size());
-    function_file_end += static_cast<std::int64_t>(text.size());
-    std::int32_t v = slot;
-    ASSERT_NE(store_set(variable_scope(), global_store, name, VarValue::bytes(&v, 4), kFunc), nullptr);
-  }
+  static void define(const char* name, const std::string& body) { testing_support::define_function(name, body); }
 
   std::string dir_;
 };

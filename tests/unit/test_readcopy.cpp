@@ -11,6 +11,7 @@
 
 #include "builtins/builtins.h"
 #include "builtins/readcopy.h"
+#include "support/strings.h"
 #include "session/input.h"
 #include "session/startup.h"
 #include "vars/varstore.h"
@@ -133,11 +134,11 @@ TEST(ReadCopy, CatvLiterals) {
 
 TEST(ReadCopy, Positions) {
   char buf[24];
-  EXPECT_EQ(format_position(buf, 0), 1);
+  EXPECT_EQ(format_i64(buf, 0), 1);
   EXPECT_STREQ(buf, "0");
-  format_position(buf, 5000000000LL);
+  format_i64(buf, 5000000000LL);
   EXPECT_STREQ(buf, "5000000000");
-  format_position(buf, -17);
+  format_i64(buf, -17);
   EXPECT_STREQ(buf, "-17");
 }
 

@@ -23,34 +23,8 @@ namespace vek {
 namespace {
 
 using testing_support::Capture;
+using testing_support::TempFile;
 using namespace sortl;
-
-class TempFile {
- public:
-  explicit TempFile(const std::string& bytes) {
-    char name[] = "/tmp/vek-sortl-XXXXXX";
-    const int fd = mkstemp(name);
-    path_ = name;
-    if (!bytes.empty()) {
-      EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-    close(fd);
-  }
-  ~TempFile() { std::remove(path_.c_str()); }
-  const std::string& path() const { return path_; }
-  std::string read() const {
-    std::string s;
-    if (FILE* f = std::fopen(path_.c_str(), "rb")) {
-      char buf[4096];
-      for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
-      std::fclose(f);
-    }
-    return s;
-  }
-
- private:
-  std::string path_;
-};
 
 struct Words {
   explicit Words(std::vector<std::string> w) : words(std::move(w)) {
